@@ -1,0 +1,97 @@
+#include "console/console.h"
+
+#include <windows.h>
+
+#include "player/text_out.h"
+
+namespace {
+
+constexpr DWORD kBatch = 128;
+
+bool Qualifies(const INPUT_RECORD& record) {
+  return record.EventType == KEY_EVENT && !record.Event.KeyEvent.bKeyDown &&
+         record.Event.KeyEvent.uChar.AsciiChar != 0;
+}
+
+bool ScreenInfo(CONSOLE_SCREEN_BUFFER_INFO* info) {
+  return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), info) !=
+         0;
+}
+
+}  // namespace
+
+std::uint16_t CursorRow() {
+  // A failed query gives no position: row 0, which lies outside every
+  // buffer, so a MoveCursor to it is refused instead of jumping to the top.
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!ScreenInfo(&info)) return 0;
+  return static_cast<std::uint16_t>(info.dwCursorPosition.Y + 1);
+}
+
+void MoveCursor(std::uint16_t column, std::uint16_t row) {
+  COORD position;
+  position.X = static_cast<SHORT>(static_cast<std::uint16_t>(column - 1));
+  position.Y = static_cast<SHORT>(static_cast<std::uint16_t>(row - 1));
+  SetConsoleCursorPosition(GetStdHandle(STD_OUTPUT_HANDLE), position);
+  SetConsoleCursorPosition(GetStdHandle(STD_INPUT_HANDLE), position);
+  SetConsoleCursorPosition(GetStdHandle(STD_ERROR_HANDLE), position);
+}
+
+void ClearLineEnd() {
+  // Without the buffer's width there is no count to blank.
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!ScreenInfo(&info)) return;
+  const SHORT x = info.dwCursorPosition.X;
+  const SHORT y = info.dwCursorPosition.Y;
+  const std::int32_t count =
+      static_cast<std::int32_t>(info.dwSize.X) - static_cast<std::int32_t>(x);
+
+  // count - 1 blanks and one more: count blanks, and at least one.
+  if (count - 1 > 0) WriteRepeated(' ', static_cast<std::size_t>(count - 1));
+  WriteText(" ");
+  FlushText();
+
+  MoveCursor(static_cast<std::uint16_t>(x + 1),
+             static_cast<std::uint16_t>(y + 1));
+}
+
+bool KeyWaiting() {
+  INPUT_RECORD batch[kBatch];
+  DWORD count = 0;
+  if (!PeekConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), batch, kBatch,
+                         &count))
+    count = 0;
+  if (count > kBatch) count = kBatch;
+  for (DWORD i = 0; i < count; ++i) {
+    if (Qualifies(batch[i])) return true;
+  }
+  return false;
+}
+
+char TakeKey() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  for (;;) {
+    INPUT_RECORD batch[kBatch];
+    DWORD n = 0;
+    if (!ReadConsoleInputA(input, batch, kBatch, &n)) n = 0;
+    if (n > kBatch) n = kBatch;
+    for (DWORD p = 0; p < n; ++p) {
+      if (!Qualifies(batch[p])) continue;
+      DWORD written = 0;
+      if (p > 0) WriteConsoleInputA(input, batch, p, &written);
+      if (p + 1 < n) WriteConsoleInputA(input, batch + p + 1, n - p - 1, &written);
+      return batch[p].Event.KeyEvent.uChar.AsciiChar;
+    }
+    Sleep(10);
+  }
+}
+
+bool OutputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool InputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}

@@ -1,0 +1,38 @@
+// The console operations the player needs: the cursor row, placing the
+// cursor, blanking the rest of a line, and polling and taking key events.
+// Columns and rows are 1-based here; the console counts from 0.
+//
+// The only input the program reacts to is a qualifying key event: a
+// KEY_EVENT record with bKeyDown false and a non-zero AsciiChar, that is,
+// the release of a key that produces a character.
+#ifndef MCIPLAY_CONSOLE_CONSOLE_H
+#define MCIPLAY_CONSOLE_CONSOLE_H
+
+#include <cstdint>
+
+// The 1-based row of the cursor on standard output.
+std::uint16_t CursorRow();
+
+// Places the cursor at (column, row) on the standard output, standard input
+// and standard error handles, in that order.
+void MoveCursor(std::uint16_t column, std::uint16_t row);
+
+// Writes blanks from the cursor to the right edge of the buffer, then puts
+// the cursor back where it was.
+void ClearLineEnd();
+
+// True if a qualifying key event is among the first 128 records of the input
+// queue; the queue is left as it was.
+bool KeyWaiting();
+
+// Waits for a qualifying key event, removes it and returns its character;
+// the other records read with it are written back in their order.
+char TakeKey();
+
+// True when standard output is a console screen buffer.
+bool OutputIsConsole();
+
+// True when standard input is a console input queue.
+bool InputIsConsole();
+
+#endif  // MCIPLAY_CONSOLE_CONSOLE_H

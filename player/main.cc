@@ -1,0 +1,3 @@
+#include "player/player.h"
+
+int main() { return RunPlayer(); }

@@ -1,0 +1,37 @@
+#include "player/mci_command.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstring>
+
+#include "player/text_out.h"
+
+bool SendQuery(const char* command, char* reply) {
+  std::memset(reply, 0, kReplyLength);
+  return mciSendStringA(command, reply, kReplyLength, nullptr) == 0;
+}
+
+std::string_view ReplyText(const char* reply) {
+  const void* nul = std::memchr(reply, '\0', kReplyLength);
+  std::size_t length = nul != nullptr
+                           ? static_cast<std::size_t>(
+                                 static_cast<const char*>(nul) - reply)
+                           : kReplyLength;
+  return std::string_view(reply, length);
+}
+
+bool SendCommand(const char* command) {
+  char reply[kReplyLength];
+  WriteText(command);
+  WriteText(" ... ");
+  if (!SendQuery(command, reply)) {
+    WriteText(" Error: ");
+    WriteText(ReplyText(reply));
+    EndLine();
+    return false;
+  }
+  WriteText(" ok.");
+  EndLine();
+  return true;
+}

@@ -1,0 +1,82 @@
+#include "player/player.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "console/console.h"
+#include "player/mci_command.h"
+#include "player/position.h"
+#include "player/text_out.h"
+
+namespace {
+
+// Pause after each pass of the playback loop and each poll of the final
+// wait: the position still changes about every hundredth, a key is seen
+// within 10 ms, and the processor is left alone in between.
+constexpr DWORD kPollMs = 10;
+
+// The reply may fill its buffer without a NUL; compare a terminated copy.
+bool SaysPlaying(const char* reply) {
+  char text[kReplyLength + 1];
+  std::string_view mode = ReplyText(reply);
+  std::memcpy(text, mode.data(), mode.size());
+  text[mode.size()] = '\0';
+  return lstrcmpiA(text, "playing") == 0;
+}
+
+// The loop test, in its order: the mode query succeeds, its reply is
+// "playing" in any letter case, and no key release is waiting.
+bool StillPlaying(char* reply) {
+  return SendQuery(kModeQuery, reply) && SaysPlaying(reply) && !KeyWaiting();
+}
+
+}  // namespace
+
+bool ShowProgress() {
+  char reply[kReplyLength];
+  // On a file or a pipe there is no line to redraw: every pass would append
+  // another copy of it.
+  const bool draw = OutputIsConsole();
+
+  while (StillPlaying(reply)) {
+    if (draw) {
+      MoveCursor(1, CursorRow());
+      SendQuery(kPositionQuery, reply);
+      char line[kStatusLineMax + 1];
+      std::size_t length =
+          FormatStatusLine(ParsePosition(ReplyText(reply)), line);
+      WriteText(std::string_view(line, length));
+      ClearLineEnd();
+    }
+    Sleep(kPollMs);
+  }
+
+  if (draw) {
+    MoveCursor(1, CursorRow());
+    ClearLineEnd();
+  }
+  return true;
+}
+
+int RunPlayer() {
+  if (SendCommand(kOpenCommand) && SendCommand(kTimeFormatCommand) &&
+      SendCommand(kPlayCommand) && ShowProgress() &&
+      SendCommand(kCloseCommand)) {
+    WriteText("Done!");
+    EndLine();
+  }
+
+  while (KeyWaiting()) TakeKey();
+
+  WriteText("Press a key to exit");
+  EndLine();
+
+  // Without a console on standard input no key can ever arrive.
+  if (InputIsConsole()) {
+    while (!KeyWaiting()) Sleep(kPollMs);
+  }
+
+  FlushTextAtExit();
+  return 0;
+}

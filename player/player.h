@@ -1,0 +1,16 @@
+// The player: the open, play and close sequence, the playback loop with its
+// position line, and the closing prompt.
+#ifndef MCIPLAY_PLAYER_PLAYER_H
+#define MCIPLAY_PLAYER_PLAYER_H
+
+// Keeps the position line on the current row, redrawn in place, while the
+// device reports "playing" and no key release is waiting; then blanks the
+// row and leaves the cursor in its column 1. Always returns true.
+bool ShowProgress();
+
+// The whole run: open, set the time format, play, show the progress, close,
+// "Done!", drain the keyboard, prompt, wait for a key. Returns the exit code,
+// which is always 0.
+int RunPlayer();
+
+#endif  // MCIPLAY_PLAYER_PLAYER_H
