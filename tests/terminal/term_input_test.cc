@@ -1,0 +1,250 @@
+// The byte-to-record decoding and the input queue, without a terminal.
+#include "winapi/term_input.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "winapi/record_queue.h"
+
+namespace {
+
+// One key as the tests speak of it: the press and release pair collapsed.
+struct Key {
+  WORD vk;
+  int ascii;
+  DWORD state;
+  bool operator==(const Key&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Key& k) {
+  return out << "{vk " << k.vk << ", ascii " << k.ascii << ", state "
+             << k.state << "}";
+}
+
+// Checks that the records come in press/release pairs of one key each, with
+// the fields every key record has, and gives the keys.
+std::vector<Key> Keys(const std::vector<INPUT_RECORD>& records) {
+  std::vector<Key> keys;
+  EXPECT_EQ(records.size() % 2, 0u);
+  for (std::size_t i = 0; i + 1 < records.size(); i += 2) {
+    const KEY_EVENT_RECORD& down = records[i].Event.KeyEvent;
+    const KEY_EVENT_RECORD& up = records[i + 1].Event.KeyEvent;
+    EXPECT_EQ(records[i].EventType, KEY_EVENT);
+    EXPECT_EQ(records[i + 1].EventType, KEY_EVENT);
+    EXPECT_EQ(down.bKeyDown, TRUE);
+    EXPECT_EQ(up.bKeyDown, FALSE);
+    EXPECT_EQ(down.wRepeatCount, 1);
+    EXPECT_EQ(up.wRepeatCount, 1);
+    EXPECT_EQ(down.wVirtualKeyCode, up.wVirtualKeyCode);
+    EXPECT_EQ(down.uChar.UnicodeChar, up.uChar.UnicodeChar);
+    EXPECT_EQ(down.dwControlKeyState, up.dwControlKeyState);
+    // Nothing but the character in the union: the high byte stays clear.
+    EXPECT_EQ(down.uChar.UnicodeChar & 0xFF00, 0);
+    keys.push_back(Key{down.wVirtualKeyCode,
+                       static_cast<unsigned char>(down.uChar.AsciiChar),
+                       down.dwControlKeyState});
+  }
+  return keys;
+}
+
+// Decodes the pieces one after the other, as separate reads, then lets a
+// held ESC or sequence expire.
+term::Decoded Decode(std::initializer_list<std::string> pieces,
+                     bool expire = true) {
+  term::InputDecoder decoder;
+  term::Decoded out;
+  for (const std::string& piece : pieces) decoder.Feed(piece, out);
+  if (expire) decoder.Expire(out);
+  EXPECT_FALSE(decoder.Holding());
+  return out;
+}
+
+std::vector<Key> KeysOf(std::initializer_list<std::string> pieces) {
+  return Keys(Decode(pieces).keys);
+}
+
+TEST(Decoder, CharactersGiveTheirKeyAndCharacter) {
+  EXPECT_EQ(KeysOf({"a"}), (std::vector<Key>{{'A', 'a', 0}}));
+  EXPECT_EQ(KeysOf({"Z"}), (std::vector<Key>{{'Z', 'Z', SHIFT_PRESSED}}));
+  EXPECT_EQ(KeysOf({"7 "}),
+            (std::vector<Key>{{'7', '7', 0}, {VK_SPACE, ' ', 0}}));
+  EXPECT_EQ(KeysOf({"/?"}), (std::vector<Key>{{VK_OEM_2, '/', 0},
+                                              {VK_OEM_2, '?', SHIFT_PRESSED}}));
+  EXPECT_EQ(KeysOf({"(~"}), (std::vector<Key>{{'9', '(', SHIFT_PRESSED},
+                                              {VK_OEM_3, '~', SHIFT_PRESSED}}));
+}
+
+TEST(Decoder, ControlKeys) {
+  EXPECT_EQ(KeysOf({"\r"}), (std::vector<Key>{{VK_RETURN, 13, 0}}));
+  EXPECT_EQ(KeysOf({"\t"}), (std::vector<Key>{{VK_TAB, 9, 0}}));
+  // Terminals send DEL or BS for Backspace; both are Backspace here.
+  EXPECT_EQ(KeysOf({"\x7f\x08"}),
+            (std::vector<Key>{{VK_BACK, 8, 0}, {VK_BACK, 8, 0}}));
+  EXPECT_EQ(KeysOf({"\x01\x1a"}),
+            (std::vector<Key>{{'A', 1, LEFT_CTRL_PRESSED},
+                              {'Z', 26, LEFT_CTRL_PRESSED}}));
+}
+
+TEST(Decoder, LoneEscapeIsTheEscapeKeyOnceItExpires) {
+  term::InputDecoder decoder;
+  term::Decoded out;
+  decoder.Feed("\x1b", out);
+  EXPECT_TRUE(decoder.Holding());
+  EXPECT_TRUE(out.keys.empty());
+  decoder.Expire(out);
+  EXPECT_FALSE(decoder.Holding());
+  EXPECT_EQ(Keys(out.keys), (std::vector<Key>{{VK_ESCAPE, 27, 0}}));
+  // Two in a row: the first is a key at once, the second waits.
+  EXPECT_EQ(KeysOf({"\x1b\x1b"}), (std::vector<Key>{{VK_ESCAPE, 27, 0},
+                                                    {VK_ESCAPE, 27, 0}}));
+  // ESC with a key straight after it is that key with Alt.
+  EXPECT_EQ(KeysOf({"\x1bx"}), (std::vector<Key>{{'X', 'x', LEFT_ALT_PRESSED}}));
+  // An unfinished sequence that expires was typed: ESC, then its characters.
+  EXPECT_EQ(KeysOf({"\x1b["}),
+            (std::vector<Key>{{VK_ESCAPE, 27, 0}, {VK_OEM_4, '[', 0}}));
+}
+
+TEST(Decoder, EscapeSequencesGiveKeysWithoutACharacter) {
+  struct Case {
+    const char* bytes;
+    Key key;
+  };
+  const DWORD e = ENHANCED_KEY;
+  for (const Case& c : std::initializer_list<Case>{
+           {"\x1b[A", {VK_UP, 0, e}},
+           {"\x1b[B", {VK_DOWN, 0, e}},
+           {"\x1b[C", {VK_RIGHT, 0, e}},
+           {"\x1b[D", {VK_LEFT, 0, e}},
+           {"\x1bOA", {VK_UP, 0, e}},
+           {"\x1b[H", {VK_HOME, 0, e}},
+           {"\x1bOF", {VK_END, 0, e}},
+           {"\x1b[2~", {VK_INSERT, 0, e}},
+           {"\x1b[3~", {VK_DELETE, 0, e}},
+           {"\x1b[5~", {VK_PRIOR, 0, e}},
+           {"\x1b[6~", {VK_NEXT, 0, e}},
+           {"\x1bOP", {VK_F1, 0, 0}},
+           {"\x1bOR", {VK_F3, 0, 0}},
+           {"\x1b[15~", {VK_F5, 0, 0}},
+           {"\x1b[24~", {VK_F12, 0, 0}},
+           {"\x1b[1;5C", {VK_RIGHT, 0, e | LEFT_CTRL_PRESSED}},
+           {"\x1b[15;2~", {VK_F5, 0, SHIFT_PRESSED}},
+           {"\x1b[1;3A", {VK_UP, 0, e | LEFT_ALT_PRESSED}},
+       }) {
+    EXPECT_EQ(KeysOf({c.bytes}), std::vector<Key>{c.key}) << c.bytes + 1;
+  }
+  // Shift+Tab is still the Tab key, with its character.
+  EXPECT_EQ(KeysOf({"\x1b[Z"}), (std::vector<Key>{{VK_TAB, 9, SHIFT_PRESSED}}));
+  // The keypad's Enter in application mode is Enter.
+  EXPECT_EQ(KeysOf({"\x1bOM"}), (std::vector<Key>{{VK_RETURN, 13, e}}));
+}
+
+TEST(Decoder, UnknownSequencesAreDroppedWhole) {
+  EXPECT_TRUE(KeysOf({"\x1b[99~"}).empty());
+  EXPECT_TRUE(KeysOf({"\x1b[?1;2c"}).empty());  // a device attributes answer
+  EXPECT_TRUE(KeysOf({"\x1b[200~"}).empty());
+  // An overlong one is read to its end and gives nothing either.
+  EXPECT_TRUE(KeysOf({"\x1b[" + std::string(100, '1') + "~"}).empty());
+  // A control character breaks a sequence off and is a key of its own.
+  EXPECT_EQ(KeysOf({"\x1b[1\r"}), (std::vector<Key>{{VK_RETURN, 13, 0}}));
+}
+
+TEST(Decoder, NonAsciiCharacterIsOneKeyWithAQuestionMark) {
+  const Key q{0, '?', 0};
+  EXPECT_EQ(KeysOf({"\xc3\xa9"}), std::vector<Key>{q});          // é
+  EXPECT_EQ(KeysOf({"\xe2\x82\xac"}), std::vector<Key>{q});      // €
+  EXPECT_EQ(KeysOf({"\xf0\x9f\x8e\xb5"}), std::vector<Key>{q});  // 🎵
+  EXPECT_EQ(KeysOf({"\xc3\xa9\xc3\xa9x"}),
+            (std::vector<Key>{q, q, {'X', 'x', 0}}));
+  // Broken UTF-8: a stray continuation byte, a byte that never starts one,
+  // a character cut short by an ASCII one.
+  EXPECT_EQ(KeysOf({"\x80"}), std::vector<Key>{q});
+  EXPECT_EQ(KeysOf({"\xff"}), std::vector<Key>{q});
+  EXPECT_EQ(KeysOf({"\xe2\x82z"}), (std::vector<Key>{q, {'Z', 'z', 0}}));
+  // Cut short by the end of input: one key once it expires.
+  EXPECT_EQ(KeysOf({"\xe2\x82"}), std::vector<Key>{q});
+}
+
+TEST(Decoder, SequencesSplitAcrossReads) {
+  term::InputDecoder decoder;
+  term::Decoded out;
+  for (const char* piece : {"\x1b", "[", "1", "5", "~"}) {
+    EXPECT_TRUE(out.keys.empty());
+    decoder.Feed(piece, out);
+  }
+  EXPECT_FALSE(decoder.Holding());
+  EXPECT_EQ(Keys(out.keys), (std::vector<Key>{{VK_F5, 0, 0}}));
+
+  EXPECT_EQ(KeysOf({"\xe2", "\x82", "\xac"}), (std::vector<Key>{{0, '?', 0}}));
+  term::Decoded report = Decode({"\x1b[", "3", "1;", "1", "2R"});
+  EXPECT_TRUE(report.keys.empty());
+  ASSERT_EQ(report.reports.size(), 1u);
+  EXPECT_EQ(report.reports[0].row, 31);
+  EXPECT_EQ(report.reports[0].column, 12);
+}
+
+TEST(Decoder, CursorReportAmongTypedKeys) {
+  term::Decoded out = Decode({"a\x1b[12;40Rb", "\x1b[A\x1b[1;1R\r"});
+  EXPECT_EQ(Keys(out.keys), (std::vector<Key>{{'A', 'a', 0},
+                                              {'B', 'b', 0},
+                                              {VK_UP, 0, ENHANCED_KEY},
+                                              {VK_RETURN, 13, 0}}));
+  ASSERT_EQ(out.reports.size(), 2u);
+  EXPECT_EQ(out.reports[0].row, 12);
+  EXPECT_EQ(out.reports[0].column, 40);
+  EXPECT_EQ(out.reports[1].row, 1);
+  EXPECT_EQ(out.reports[1].column, 1);
+}
+
+INPUT_RECORD Numbered(WORD n) {
+  INPUT_RECORD r{};
+  r.EventType = KEY_EVENT;
+  r.Event.KeyEvent.wVirtualKeyCode = n;
+  return r;
+}
+
+std::vector<WORD> Numbers(const INPUT_RECORD* records, DWORD count) {
+  std::vector<WORD> numbers;
+  for (DWORD i = 0; i < count; ++i)
+    numbers.push_back(records[i].Event.KeyEvent.wVirtualKeyCode);
+  return numbers;
+}
+
+TEST(RecordQueue, PeekLeavesTakeRemovesAppendAddsAtTheBack) {
+  term::RecordQueue queue;
+  INPUT_RECORD in[3] = {Numbered(1), Numbered(2), Numbered(3)};
+  EXPECT_EQ(queue.Append(in, 3), 3u);
+
+  INPUT_RECORD out[8];
+  EXPECT_EQ(queue.Peek(out, 2), 2u);
+  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{1, 2}));
+  EXPECT_EQ(queue.Peek(out, 8), 3u);
+  EXPECT_EQ(Numbers(out, 3), (std::vector<WORD>{1, 2, 3}));
+
+  EXPECT_EQ(queue.Take(out, 2), 2u);
+  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{1, 2}));
+  INPUT_RECORD back = Numbered(4);
+  EXPECT_EQ(queue.Append(&back, 1), 1u);
+  EXPECT_EQ(queue.Take(out, 8), 2u);
+  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{3, 4}));
+  EXPECT_TRUE(queue.empty());
+  EXPECT_EQ(queue.Take(out, 8), 0u);
+}
+
+TEST(RecordQueue, FullQueueDropsNewRecords) {
+  term::RecordQueue queue;
+  std::vector<INPUT_RECORD> many(term::RecordQueue::kCapacity - 1,
+                                 Numbered(1));
+  EXPECT_EQ(queue.Append(many.data(), static_cast<DWORD>(many.size())),
+            many.size());
+  INPUT_RECORD two[2] = {Numbered(2), Numbered(3)};
+  EXPECT_EQ(queue.Append(two, 2), 1u);
+  EXPECT_EQ(queue.size(), term::RecordQueue::kCapacity);
+  std::vector<INPUT_RECORD> all(term::RecordQueue::kCapacity);
+  queue.Take(all.data(), static_cast<DWORD>(all.size()));
+  EXPECT_EQ(all.back().Event.KeyEvent.wVirtualKeyCode, 2);
+}
+
+}  // namespace
