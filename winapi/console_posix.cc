@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -67,12 +68,25 @@ bool IsScreen(int fd) { return (fd == 1 || fd == 2) && IsTerminal(fd); }
 volatile sig_atomic_t g_raw_fd = -1;  // the terminal in raw mode, or -1
 termios g_saved;                      // its settings as found
 termios g_raw;                        // and as the program wants them
+std::atomic<int> g_resumes{0};        // times the program was continued
+std::atomic<bool> g_asking{false};    // a cursor request is unanswered
+static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Async-signal-safe: puts the terminal back as it was found and drops what
-// has been typed but not read.
+// has been typed but not read. An answer to a cursor request still on its
+// way is let in first, so that it is dropped too instead of reaching the
+// shell as typed text.
 void LeaveRaw() {
   int fd = g_raw_fd;
   if (fd < 0) return;
+  if (g_asking.load()) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) > 0) {
+      timespec rest{0, 5000000};  // the rest of the answer
+      nanosleep(&rest, nullptr);
+    }
+  }
   tcflush(fd, TCIFLUSH);
   tcsetattr(fd, TCSANOW, &g_saved);
 }
@@ -84,8 +98,14 @@ void EnterRaw() {
   if (fd >= 0 && tcgetpgrp(fd) == getpgrp()) tcsetattr(fd, TCSANOW, &g_raw);
 }
 
-void OnEndSignal(int) {
+void OnEndSignal(int sig) {
   LeaveRaw();
+  // Keys that interrupt end the line, so the shell's prompt starts a new one.
+  int fd = g_raw_fd;
+  if (fd >= 0 && (sig == SIGINT || sig == SIGQUIT)) {
+    ssize_t ignored = write(fd, "\r\n", 2);
+    (void)ignored;
+  }
   _exit(0);
 }
 
@@ -103,13 +123,17 @@ void OnStopSignal(int) {
   again.sa_handler = OnStopSignal;
   sigemptyset(&again.sa_mask);
   sigaction(SIGTSTP, &again, nullptr);
-  EnterRaw();
   errno = saved_errno;
 }
 
+// Raw mode again. What came in meanwhile was typed for the shell, or is the
+// answer to a cursor request made before the stop, which no longer holds.
 void OnContinueSignal(int) {
   int saved_errno = errno;
   EnterRaw();
+  int fd = g_raw_fd;
+  if (fd >= 0) tcflush(fd, TCIFLUSH);
+  g_resumes.fetch_add(1);
   errno = saved_errno;
 }
 
@@ -187,14 +211,23 @@ class Terminal {
   // gives the 1-based row and column.
   bool CursorPosition(int out_fd, term::CursorReport& where) {
     if (dead_ || fd_ < 0) return false;
-    reports_.clear();
     awaiting_ = true;
-    static constexpr char kRequest[] = "\x1b[6n";
-    DWORD written = 0;
-    WriteFile(&g_handles[out_fd == 2 ? 2 : 1], kRequest, sizeof kRequest - 1,
-              &written, nullptr);
-    const Clock::time_point deadline = Clock::now() + kReportWait;
-    while (reports_.empty() && Clock::now() < deadline) {
+    g_asking.store(true);
+    int resumes = -1;
+    Clock::time_point deadline;
+    while (reports_.empty() || resumes != g_resumes.load()) {
+      if (resumes != g_resumes.load()) {
+        // First time round, or the program was stopped and continued while
+        // it waited: (again) ask where the cursor is now.
+        resumes = g_resumes.load();
+        reports_.clear();
+        static constexpr char kRequest[] = "\x1b[6n";
+        DWORD written = 0;
+        WriteFile(&g_handles[out_fd == 2 ? 2 : 1], kRequest,
+                  sizeof kRequest - 1, &written, nullptr);
+        deadline = Clock::now() + kReportWait;
+      }
+      if (Clock::now() >= deadline) break;
       int timeout = MillisLeft(deadline);
       if (decoder_.Holding())
         timeout = std::min(timeout, MillisLeft(last_byte_ + kEscapeWait));
@@ -202,6 +235,7 @@ class Terminal {
       ExpireEscape();
     }
     awaiting_ = false;
+    g_asking.store(false);
     if (reports_.empty()) {
       dead_ = true;
       return false;

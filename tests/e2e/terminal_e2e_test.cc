@@ -64,6 +64,20 @@ pty::Command ThroughShell(const std::string& line,
                       dir};
 }
 
+// The screen, for failure messages.
+std::string Shown(const pty::Session& session) {
+  std::string text = "\nscreen:\n";
+  for (const std::string& row : session.Screen()) text += "|" + row + "\n";
+  return text;
+}
+
+// The last row that is not blank.
+std::string LastRow(const pty::Session& session) {
+  std::vector<std::string> rows = session.Screen();
+  while (!rows.empty() && rows.back().empty()) rows.pop_back();
+  return rows.empty() ? "" : rows.back();
+}
+
 // Expects a normal end with exit code 0.
 void ExpectExitZero(pty::Session& session) {
   std::optional<int> status = session.WaitExit(kLong);
@@ -254,6 +268,45 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Ending>& info) {
       return std::string(info.param.name);
     });
+
+TEST(Terminal, SuspendedAndResumedFromAShellItTakesKeysAgain) {
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(pty::Command{
+      {"/bin/bash", "--norc", "--noprofile", "-i"},
+      {"PS1=$ ", "HISTFILE=/dev/null", PlayMs(60000)},
+      {}}));
+  ASSERT_TRUE(session.WaitForText("$", kLong));
+  session.Send(std::string(MCIPLAY_SCRIPTED) + "\r");
+  ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
+  session.Send("\x1a");  // Ctrl+Z
+  ASSERT_TRUE(session.WaitForText("Stopped", kLong));
+  // Typed before the shell reads again, the command might be lost.
+  ASSERT_TRUE(session.WaitUntil([&] { return LastRow(session) == "$"; }, kLong))
+      << Shown(session);
+  session.Send("fg\r");
+  ASSERT_TRUE(session.WaitForText("$ fg", kLong));
+  // Drawing again. (It may go on on its old row: the program keeps the row
+  // it read before the stop.)
+  const std::size_t resumed_at = session.Transcript().size();
+  ASSERT_TRUE(session.WaitUntil(
+      [&] {
+        return session.Transcript().find("Playing: ", resumed_at) !=
+               std::string::npos;
+      },
+      kLong));
+  // Raw again: a single key, without Enter, stops the music.
+  session.Send("q");
+  ASSERT_TRUE(session.WaitForText(kCloseLine, kLong)) << Shown(session);
+  ASSERT_TRUE(session.WaitForText(kPrompt, kLong));
+  session.Send("x");
+  // Keys typed before the program has ended are dropped: wait for the shell.
+  ASSERT_TRUE(session.WaitUntil([&] { return LastRow(session) == "$"; }, kLong))
+      << Shown(session);
+  session.Send("echo \"exit code $?\"\r");
+  EXPECT_TRUE(session.WaitForText("exit code 0", kLong)) << Shown(session);
+  session.Send("exit\r");
+  ExpectExitZero(session);
+}
 
 class TempDir {
  public:
