@@ -108,7 +108,7 @@ TEST(NotATerminal, EveryConsoleCallFailsAtOnce) {
   // /dev/null is a character device, the pipe a pipe, stderr a file.
   EXPECT_EQ(log[1], "type 2 3 1");
   EXPECT_EQ(log[2].substr(0, 6), "info 0");
-  EXPECT_LT(Field(log[2], 6), 100) << "waited for a terminal's answer";
+  EXPECT_LT(Field(log[2], 6), 500) << "waited for a terminal's answer";
   EXPECT_EQ(log[3].substr(0, 6), "info 0");
   EXPECT_EQ(log[4], "move 0");
   EXPECT_EQ(log[5], "move 0");
@@ -293,7 +293,7 @@ TEST(OnATerminal, SilentTerminalFailsOnceAfterAWaitThenAtOnce) {
   EXPECT_EQ(log[0].substr(0, 6), "info 0");
   EXPECT_GE(Field(log[0], 6), 900);
   EXPECT_EQ(log[1].substr(0, 6), "info 0");
-  EXPECT_LT(Field(log[1], 6), 100);
+  EXPECT_LT(Field(log[1], 6), 500);  // no second wait
   EXPECT_EQ(log[2], "move 1");  // moving needs no answer
 }
 
