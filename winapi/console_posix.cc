@@ -64,22 +64,52 @@ bool IsTerminal(int fd) { return fd >= 0 && isatty(fd) == 1; }
 bool IsScreen(int fd) { return (fd == 1 || fd == 2) && IsTerminal(fd); }
 
 // ---- Raw mode and signals. The handlers see only these plain values.
+//
+// The program takes the terminal when it starts and again each time it is
+// continued in the foreground: it keeps the settings it finds and puts the
+// terminal in raw mode. It gives the terminal back, as it was found, when it
+// ends or is stopped. A process in the background never touches the
+// terminal's settings (it would be stopped for trying).
 
-volatile sig_atomic_t g_raw_fd = -1;  // the terminal in raw mode, or -1
+volatile sig_atomic_t g_fd = -1;      // the terminal the program takes
+volatile sig_atomic_t g_is_raw = 0;   // taken, and in raw mode now
 termios g_saved;                      // its settings as found
-termios g_raw;                        // and as the program wants them
 std::atomic<int> g_resumes{0};        // times the program was continued
 std::atomic<bool> g_asking{false};    // a cursor request is unanswered
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+bool InForeground(int fd) { return tcgetpgrp(fd) == getpgrp(); }
+
+// No line buffering, no echo, Ctrl+C and Ctrl+Z still signals, Enter gives
+// CR, Ctrl+S and Ctrl+Q are keys; output processing as it was.
+termios RawFrom(const termios& found) {
+  termios raw = found;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  return raw;
+}
+
+// Async-signal-safe. `drop_input`: what came in before is not for the
+// program (the shell had the terminal, or a cursor answer is stale).
+void TakeTerminal(bool drop_input) {
+  int fd = g_fd;
+  if (fd < 0 || g_is_raw || !InForeground(fd)) return;
+  if (tcgetattr(fd, &g_saved) != 0) return;
+  termios raw = RawFrom(g_saved);
+  if (drop_input) tcflush(fd, TCIFLUSH);
+  if (tcsetattr(fd, TCSANOW, &raw) == 0) g_is_raw = 1;
+}
+
 // Async-signal-safe: puts the terminal back as it was found and drops what
 // has been typed but not read. An answer to a cursor request still on its
 // way is let in first, so that it is dropped too instead of reaching the
 // shell as typed text.
-void LeaveRaw() {
-  int fd = g_raw_fd;
-  if (fd < 0) return;
+void GiveTerminal() {
+  int fd = g_fd;
+  if (fd < 0 || !g_is_raw || !InForeground(fd)) return;
   if (g_asking.load()) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 100) > 0) {
@@ -89,21 +119,15 @@ void LeaveRaw() {
   }
   tcflush(fd, TCIFLUSH);
   tcsetattr(fd, TCSANOW, &g_saved);
-}
-
-// Async-signal-safe: raw mode again, if the program is in the foreground
-// (a background process may not change the terminal).
-void EnterRaw() {
-  int fd = g_raw_fd;
-  if (fd >= 0 && tcgetpgrp(fd) == getpgrp()) tcsetattr(fd, TCSANOW, &g_raw);
+  g_is_raw = 0;
 }
 
 void OnEndSignal(int sig) {
-  LeaveRaw();
+  int was_raw = g_is_raw;
+  GiveTerminal();
   // Keys that interrupt end the line, so the shell's prompt starts a new one.
-  int fd = g_raw_fd;
-  if (fd >= 0 && (sig == SIGINT || sig == SIGQUIT)) {
-    ssize_t ignored = write(fd, "\r\n", 2);
+  if (was_raw && (sig == SIGINT || sig == SIGQUIT)) {
+    ssize_t ignored = write(g_fd, "\r\n", 2);
     (void)ignored;
   }
   _exit(0);
@@ -111,7 +135,7 @@ void OnEndSignal(int sig) {
 
 void OnStopSignal(int) {
   int saved_errno = errno;
-  LeaveRaw();
+  GiveTerminal();
   // Stop for real, with the default action; SIGCONT resumes here.
   signal(SIGTSTP, SIG_DFL);
   sigset_t tstp;
@@ -126,13 +150,9 @@ void OnStopSignal(int) {
   errno = saved_errno;
 }
 
-// Raw mode again. What came in meanwhile was typed for the shell, or is the
-// answer to a cursor request made before the stop, which no longer holds.
 void OnContinueSignal(int) {
   int saved_errno = errno;
-  EnterRaw();
-  int fd = g_raw_fd;
-  if (fd >= 0) tcflush(fd, TCIFLUSH);
+  TakeTerminal(/*drop_input=*/true);
   g_resumes.fetch_add(1);
   errno = saved_errno;
 }
@@ -165,23 +185,16 @@ class Terminal {
       own_fd_ = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
       fd_ = own_fd_;
     }
-    if (fd_ < 0 || tcgetattr(fd_, &g_saved) != 0) return;
-
-    g_raw = g_saved;
-    g_raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
-    g_raw.c_iflag &=
-        ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
-    g_raw.c_cc[VMIN] = 1;
-    g_raw.c_cc[VTIME] = 0;
+    if (fd_ < 0) return;
     Catch(SIGTSTP, OnStopSignal);
     Catch(SIGCONT, OnContinueSignal);
-    g_raw_fd = fd_;
-    tcsetattr(fd_, TCSANOW, &g_raw);
+    g_fd = fd_;
+    TakeTerminal(/*drop_input=*/false);
   }
 
   ~Terminal() {
-    LeaveRaw();
-    g_raw_fd = -1;
+    GiveTerminal();
+    g_fd = -1;
     if (own_fd_ >= 0) close(own_fd_);
   }
 

@@ -287,20 +287,28 @@ TEST(Terminal, SuspendedAndResumedFromAShellItTakesKeysAgain) {
   ASSERT_TRUE(session.WaitForText("$ fg", kLong));
   // Drawing again. (It may go on on its old row: the program keeps the row
   // it read before the stop.)
-  const std::size_t resumed_at = session.Transcript().size();
   ASSERT_TRUE(session.WaitUntil(
       [&] {
-        return session.Transcript().find("Playing: ", resumed_at) !=
-               std::string::npos;
+        std::string seen = session.Transcript();
+        std::size_t resumed_at = seen.find("$ fg");
+        return seen.find("Playing: ", resumed_at) != std::string::npos;
       },
-      kLong));
+      kLong))
+      << Shown(session);
   // Raw again: a single key, without Enter, stops the music.
   session.Send("q");
   ASSERT_TRUE(session.WaitForText(kCloseLine, kLong)) << Shown(session);
   ASSERT_TRUE(session.WaitForText(kPrompt, kLong));
   session.Send("x");
   // Keys typed before the program has ended are dropped: wait for the shell.
-  ASSERT_TRUE(session.WaitUntil([&] { return LastRow(session) == "$"; }, kLong))
+  ASSERT_TRUE(session.WaitUntil(
+      [&] {
+        std::string seen = session.Transcript();
+        std::size_t prompt = seen.find(kPrompt);
+        return prompt != std::string::npos &&
+               seen.find("$ ", prompt) != std::string::npos;
+      },
+      kLong))
       << Shown(session);
   session.Send("echo \"exit code $?\"\r");
   EXPECT_TRUE(session.WaitForText("exit code 0", kLong)) << Shown(session);
