@@ -223,7 +223,7 @@ class Terminal {
   // Asks the terminal where the cursor is, writing the request to `out_fd`;
   // gives the 1-based row and column.
   bool CursorPosition(int out_fd, term::CursorReport& where) {
-    if (dead_ || fd_ < 0) return false;
+    if (dead_ || fd_ < 0 || !WaitForForeground()) return false;
     awaiting_ = true;
     g_asking.store(true);
     int resumes = -1;
@@ -258,6 +258,27 @@ class Terminal {
   }
 
  private:
+  // The answer to a request is input, which a job in the background may not
+  // read: like a read, the request stops the job until it is in the
+  // foreground. False when that cannot happen.
+  bool WaitForForeground() {
+    for (;;) {
+      pid_t foreground = tcgetpgrp(fd_);
+      if (foreground < 0) return false;
+      if (foreground == getpgrp()) return true;
+      struct sigaction action {};
+      sigset_t blocked;
+      sigaction(SIGTTIN, nullptr, &action);
+      sigprocmask(SIG_BLOCK, nullptr, &blocked);
+      if (action.sa_handler == SIG_IGN || sigismember(&blocked, SIGTTIN))
+        return false;
+      int resumes = g_resumes.load();
+      kill(0, SIGTTIN);
+      // Not stopped (an orphaned job is not): nobody will bring it back.
+      if (g_resumes.load() == resumes) return false;
+    }
+  }
+
   static int MillisLeft(Clock::time_point until) {
     auto left = std::chrono::ceil<milliseconds>(until - Clock::now()).count();
     return static_cast<int>(std::max<decltype(left)>(left, 0));

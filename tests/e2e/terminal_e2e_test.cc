@@ -71,13 +71,6 @@ std::string Shown(const pty::Session& session) {
   return text;
 }
 
-// The last row that is not blank.
-std::string LastRow(const pty::Session& session) {
-  std::vector<std::string> rows = session.Screen();
-  while (!rows.empty() && rows.back().empty()) rows.pop_back();
-  return rows.empty() ? "" : rows.back();
-}
-
 // Expects a normal end with exit code 0.
 void ExpectExitZero(pty::Session& session) {
   std::optional<int> status = session.WaitExit(kLong);
@@ -269,51 +262,94 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-TEST(Terminal, SuspendedAndResumedFromAShellItTakesKeysAgain) {
-  pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(pty::Command{
-      {"/bin/bash", "--norc", "--noprofile", "-i"},
-      {"PS1=$ ", "HISTFILE=/dev/null", PlayMs(60000)},
-      {}}));
-  ASSERT_TRUE(session.WaitForText("$", kLong));
+// An interactive shell with job control in the terminal, running the
+// program as a user would.
+class InAShell : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(session.Start(pty::Command{
+        {"/bin/bash", "--norc", "--noprofile", "-i"},
+        {"PS1=$ ", "HISTFILE=/dev/null", PlayMs(60000)},
+        {}}));
+    ASSERT_TRUE(session.WaitForText("$", kLong));
+  }
+
+  // Waits until the shell prompts again after `text` has been written.
+  // Keys typed before that could be lost.
+  bool WaitForShellAfter(const std::string& text) {
+    return session.WaitUntil(
+        [&] {
+          std::string seen = session.Transcript();
+          std::size_t at = seen.rfind(text);
+          return at != std::string::npos &&
+                 seen.find("$ ", at + text.size()) != std::string::npos;
+        },
+        kLong);
+  }
+
+  // Waits until the position line is drawn after `text` was written.
+  bool WaitForPlayingAfter(const std::string& text) {
+    return session.WaitUntil(
+        [&] {
+          std::string seen = session.Transcript();
+          std::size_t at = seen.rfind(text);
+          return at != std::string::npos &&
+                 seen.find("Playing: ", at) != std::string::npos;
+        },
+        kLong);
+  }
+
+  // A single key, without Enter, stops the music (the terminal is raw);
+  // another ends the program, and the shell sees exit code 0.
+  void StopEndAndCheckExitCode() {
+    session.Send("q");
+    ASSERT_TRUE(session.WaitForText(kCloseLine, kLong)) << Shown(session);
+    ASSERT_TRUE(session.WaitForText(kPrompt, kLong));
+    session.Send("x");
+    ASSERT_TRUE(WaitForShellAfter(kPrompt)) << Shown(session);
+    session.Send("echo \"exit code $?\"\r");
+    EXPECT_TRUE(session.WaitForText("exit code 0", kLong)) << Shown(session);
+    session.Send("exit\r");
+    ExpectExitZero(session);
+  }
+
+  pty::Session session{24, 80};
+};
+
+TEST_F(InAShell, SuspendedAndResumedItTakesKeysAgain) {
   session.Send(std::string(MCIPLAY_SCRIPTED) + "\r");
   ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
   session.Send("\x1a");  // Ctrl+Z
   ASSERT_TRUE(session.WaitForText("Stopped", kLong));
-  // Typed before the shell reads again, the command might be lost.
-  ASSERT_TRUE(session.WaitUntil([&] { return LastRow(session) == "$"; }, kLong))
-      << Shown(session);
+  ASSERT_TRUE(WaitForShellAfter("Stopped")) << Shown(session);
   session.Send("fg\r");
-  ASSERT_TRUE(session.WaitForText("$ fg", kLong));
-  // Drawing again. (It may go on on its old row: the program keeps the row
-  // it read before the stop.)
-  ASSERT_TRUE(session.WaitUntil(
+  // (It may go on on its old row: the program keeps the row it read before
+  // the stop.)
+  ASSERT_TRUE(WaitForPlayingAfter("fg\r\n")) << Shown(session);
+  StopEndAndCheckExitCode();
+}
+
+TEST_F(InAShell, StartedInTheBackgroundItWaitsForTheForeground) {
+  session.Send(std::string(MCIPLAY_SCRIPTED) + " &\r");
+  ASSERT_TRUE(session.WaitForText(kPlayLine, kLong));
+  std::this_thread::sleep_for(Millis(500));
+  // Stopped before its first cursor query, as a read would stop it: the
+  // terminal's answer would have gone to the shell, as typed text.
+  EXPECT_EQ(session.Transcript().find("Playing: "), std::string::npos);
+  session.Send("echo clean\r");
+  // The command reached the shell as typed, and ran.
+  EXPECT_TRUE(session.WaitUntil(
       [&] {
-        std::string seen = session.Transcript();
-        std::size_t resumed_at = seen.find("$ fg");
-        return seen.find("Playing: ", resumed_at) != std::string::npos;
+        int typed = session.FindRow("echo clean");
+        return typed >= 0 && session.Row(typed + 1) == "clean";
       },
       kLong))
       << Shown(session);
-  // Raw again: a single key, without Enter, stops the music.
-  session.Send("q");
-  ASSERT_TRUE(session.WaitForText(kCloseLine, kLong)) << Shown(session);
-  ASSERT_TRUE(session.WaitForText(kPrompt, kLong));
-  session.Send("x");
-  // Keys typed before the program has ended are dropped: wait for the shell.
-  ASSERT_TRUE(session.WaitUntil(
-      [&] {
-        std::string seen = session.Transcript();
-        std::size_t prompt = seen.find(kPrompt);
-        return prompt != std::string::npos &&
-               seen.find("$ ", prompt) != std::string::npos;
-      },
-      kLong))
-      << Shown(session);
-  session.Send("echo \"exit code $?\"\r");
-  EXPECT_TRUE(session.WaitForText("exit code 0", kLong)) << Shown(session);
-  session.Send("exit\r");
-  ExpectExitZero(session);
+  EXPECT_EQ(session.FindRow("not found"), -1) << Shown(session);
+  ASSERT_TRUE(WaitForShellAfter("clean")) << Shown(session);
+  session.Send("fg\r");
+  ASSERT_TRUE(WaitForPlayingAfter("fg\r\n")) << Shown(session);
+  StopEndAndCheckExitCode();
 }
 
 class TempDir {
