@@ -76,8 +76,33 @@ std::vector<int> DrawnPositions(const std::string& transcript) {
   return positions;
 }
 
+// Polls `ready` until it holds or the time is up; gives its last result.
+// (Session::WaitUntil calls its predicate with the screen locked, where the
+// session's own accessors cannot be used.)
+template <typename Ready>
+bool PollUntil(Ready ready, pty::Millis timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (ready()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return ready();
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 bool ExitedWithZero(const std::optional<int>& status) {
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+// The terminal is left as the program found it.
+void ExpectSettingsRestored(const pty::Session& session) {
+  const termios& before = session.SettingsBefore();
+  const termios now = session.SettingsNow();
+  EXPECT_EQ(now.c_iflag, before.c_iflag);
+  EXPECT_EQ(now.c_oflag, before.c_oflag);
+  EXPECT_EQ(now.c_cflag, before.c_cflag);
+  EXPECT_EQ(now.c_lflag, before.c_lflag);
+  EXPECT_EQ(now.c_cc[VMIN], before.c_cc[VMIN]);
+  EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
 }
 
 class WineRun : public ::testing::Test {
@@ -145,6 +170,7 @@ class WineRun : public ::testing::Test {
     EXPECT_TRUE(session.Running()) << "the prompt did not wait for a key";
     session.Send("y");
     EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
+    ExpectSettingsRestored(session);
   }
 
   std::filesystem::path root_;
@@ -165,12 +191,12 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
   // The position line stays on the row below, redrawn with a later time.
   const int status_row = top + 3;
   int first = -1;
-  ASSERT_TRUE(session.WaitUntil(
+  ASSERT_TRUE(PollUntil(
       [&] { return (first = ShownPosition(session.Row(status_row))) >= 0; },
       10s))
       << session.Row(status_row);
   int later = -1;
-  ASSERT_TRUE(session.WaitUntil(
+  ASSERT_TRUE(PollUntil(
       [&] {
         later = ShownPosition(session.Row(status_row));
         return later >= first + 30;
@@ -179,8 +205,9 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
       << session.Row(status_row);
   EXPECT_GT(DrawnPositions(session.Transcript()).size(), 2u);
   for (int row = 0; row < session.rows(); ++row) {
-    if (row != status_row)
+    if (row != status_row) {
       EXPECT_EQ(ShownPosition(session.Row(row)), -1) << "row " << row;
+    }
   }
   EXPECT_EQ(session.Cursor().row, status_row);
 
@@ -254,12 +281,13 @@ TEST_F(WineRun, OutputToAFileHoldsTheLinesAndNoPositions) {
        MCIPLAY_WINDOWS_EXE, out.string()})));
 
   // Nothing shows on the screen, so follow the driver until the close.
-  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-  while (Trace().commands.empty() || Trace().commands.back() != "close") {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline)
-        << "the device was never closed";
-    std::this_thread::sleep_for(50ms);
-  }
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        DriverTrace trace = Trace();
+        return !trace.commands.empty() && trace.commands.back() == "close";
+      },
+      kStartTimeout))
+      << "the device was never closed";
   // A key typed before the keyboard is drained is taken away, so keep
   // typing until the program ends.
   std::optional<int> status;
@@ -310,8 +338,9 @@ TEST(WindowsBuild, BinariesImportOnlySystemDlls) {
     std::set<std::string> dlls = ImportedDlls(binary);
     EXPECT_TRUE(dlls.count("kernel32.dll")) << binary;
     EXPECT_TRUE(dlls.count("winmm.dll")) << binary;
-    for (const std::string& dll : dlls)
+    for (const std::string& dll : dlls) {
       EXPECT_TRUE(IsSystemDll(dll)) << binary << " imports " << dll;
+    }
   }
 }
 

@@ -58,7 +58,7 @@ static void Log(const char* format, ...) {
   char path[MAX_PATH];
   DWORD n = GetEnvironmentVariableA("PVL_MCI_LOG", path, sizeof path);
   if (n == 0 || n >= sizeof path) return;
-  FILE* log = fopen(path, "a");
+  FILE* log = fopen(path, "ab");
   if (log == NULL) return;
   va_list args;
   va_start(args, format);
