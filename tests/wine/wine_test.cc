@@ -316,9 +316,11 @@ std::set<std::string> ImportedDlls(const std::string& binary) {
     std::size_t at = text.find(tag);
     if (at == std::string::npos) continue;
     std::string name = text.substr(at + tag.size());
-    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())))
+    while (!name.empty() &&
+           std::isspace(static_cast<unsigned char>(name.back())))
       name.pop_back();
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : name)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     dlls.insert(name);
   }
   pclose(pipe);

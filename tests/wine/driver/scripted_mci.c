@@ -58,14 +58,21 @@ static void Log(const char* format, ...) {
   char path[MAX_PATH];
   DWORD n = GetEnvironmentVariableA("PVL_MCI_LOG", path, sizeof path);
   if (n == 0 || n >= sizeof path) return;
-  FILE* log = fopen(path, "ab");
-  if (log == NULL) return;
+  char line[MAX_PATH + 64];
   va_list args;
   va_start(args, format);
-  vfprintf(log, format, args);
+  int length = vsnprintf(line, sizeof line - 1, format, args);
   va_end(args);
-  fputc('\n', log);
-  fclose(log);
+  if (length < 0) return;
+  if (length > (int)sizeof line - 2) length = (int)sizeof line - 2;
+  line[length++] = '\n';
+  HANDLE log = CreateFileA(path, FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (log == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(log, line, (DWORD)length, &written, NULL);
+  CloseHandle(log);
 }
 
 /* Where the piece has got to, in milliseconds. */
