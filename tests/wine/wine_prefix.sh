@@ -19,6 +19,23 @@ unset DISPLAY WAYLAND_DISPLAY
 
 mci_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\MCI'
 
+# Stops the Wine servers of the prefixes in the folder named by the state
+# file, removes the folder and the state file.
+remove_prefixes() {
+  local state=$1 root prefix
+  [ -f "$state" ] || return 0
+  root=$(cat "$state")
+  for prefix in "$root/registered" "$root/bare"; do
+    if [ -d "$prefix" ]; then
+      WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+    fi
+  done
+  case "$root" in
+    */mciplay-wine.*) rm -rf "$root" ;;
+  esac
+  rm -f "$state"
+}
+
 make_prefix() {
   local prefix=$1
   mkdir -p "$prefix"
@@ -36,6 +53,8 @@ case "${1:-}" in
         exit 77
       fi
     done
+    # A run that was cut short left its prefixes behind.
+    remove_prefixes "$state"
     root=$(mktemp -d "${TMPDIR:-/tmp}/mciplay-wine.XXXXXX")
     echo "$root" >"$state"
     make_prefix "$root/registered"
@@ -49,18 +68,11 @@ case "${1:-}" in
     ;;
   cleanup)
     state=$2 wineserver=$3
-    [ -f "$state" ] || exit 0
-    root=$(cat "$state")
-    for prefix in "$root/registered" "$root/bare"; do
-      [ -d "$prefix" ] && WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
-    done
-    case "$root" in
-      */mciplay-wine.*) rm -rf "$root" ;;
-    esac
-    rm -f "$state"
+    remove_prefixes "$state"
     ;;
   *)
-    echo "usage: $0 setup STATE WINE64 WINESERVER EXE DLL | cleanup STATE WINESERVER" >&2
+    echo "usage: $0 setup STATE WINE64 WINESERVER EXE DLL" >&2
+    echo "       $0 cleanup STATE WINESERVER" >&2
     exit 2
     ;;
 esac

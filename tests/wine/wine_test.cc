@@ -163,12 +163,12 @@ class WineRun : public ::testing::Test {
     return trace;
   }
 
-  // Expects the program to be waiting at its prompt, then ends it with a key
-  // and expects exit code 0.
+  // Expects the program to be waiting at its prompt, then ends it with Enter
+  // (a control character counts like a letter) and expects exit code 0.
   void ExpectWaitsThenExits(pty::Session& session) {
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(session.Running()) << "the prompt did not wait for a key";
-    session.Send("y");
+    session.Send("\r");
     EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
     ExpectSettingsRestored(session);
   }

@@ -189,10 +189,10 @@ __declspec(dllexport) LRESULT CALLBACK DriverProc(DWORD_PTR driver_id,
       /* The service opens the driver once bare, then once for the device
        * with the open parameters, where it learns which command table and
        * device type to use. */
-      MCI_OPEN_DRIVER_PARMS* open = (MCI_OPEN_DRIVER_PARMS*)param2;
-      if (open == NULL) return BARE_DRIVER_ID;
-      open->wCustomCommandTable = MCI_NO_COMMAND_TABLE;
-      open->wType = MCI_DEVTYPE_SEQUENCER;
+      MCI_OPEN_DRIVER_PARMS* device = (MCI_OPEN_DRIVER_PARMS*)param2;
+      if (device == NULL) return BARE_DRIVER_ID;
+      device->wCustomCommandTable = MCI_NO_COMMAND_TABLE;
+      device->wType = MCI_DEVTYPE_SEQUENCER;
       return DEVICE_DRIVER_ID;
     }
     case DRV_CLOSE:
