@@ -1,0 +1,31 @@
+#include "pvl_mci/clock.h"
+
+namespace pvl {
+namespace {
+
+class Steady final : public Clock {
+ public:
+  Nanos Now() override {
+    return std::chrono::duration_cast<Nanos>(
+        std::chrono::steady_clock::now().time_since_epoch());
+  }
+  void WaitUntil(std::unique_lock<std::mutex>& lock,
+                 std::condition_variable& cv, Nanos deadline) override {
+    if (deadline == kForever) {
+      cv.wait(lock);
+    } else {
+      cv.wait_until(lock, std::chrono::steady_clock::time_point(
+                              std::chrono::duration_cast<
+                                  std::chrono::steady_clock::duration>(deadline)));
+    }
+  }
+};
+
+}  // namespace
+
+Clock& SteadyClock() {
+  static Steady clock;
+  return clock;
+}
+
+}  // namespace pvl
