@@ -384,7 +384,7 @@ Result Service::Execute(const Command& c) {
 void Reply(LPSTR buffer, UINT length, std::string_view text) {
   if (buffer == nullptr || length == 0) return;
   std::size_t n = text.size() < length - 1 ? text.size() : length - 1;
-  std::memcpy(buffer, text.data(), n);
+  if (n > 0) std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
 }
 

@@ -57,7 +57,7 @@ ModuleDevice::ModuleDevice(std::unique_ptr<openmpt::module> module,
   // A damaged file may claim any length; keep it within 32 bits of ms.
   if (!(seconds > 0)) seconds = 0;
   length_ms_ = static_cast<std::uint32_t>(
-      std::min(std::floor(seconds * 1000.0), 4294967295.0));
+      std::min(std::round(seconds * 1000.0), 4294967295.0));
   thread_ = std::thread([this] { Run(); });
 }
 
