@@ -24,8 +24,10 @@ class Steady final : public Clock {
 }  // namespace
 
 Clock& SteadyClock() {
-  static Steady clock;
-  return clock;
+  // Never destroyed: devices still open at exit close after the static
+  // objects constructed later than the service's table are gone.
+  static Steady* clock = new Steady;
+  return *clock;
 }
 
 }  // namespace pvl

@@ -17,10 +17,11 @@ namespace {
 constexpr std::size_t kChunkFrames = 10 * kFramesPerMs;
 
 // libopenmpt's messages go nowhere: a stream without a buffer discards
-// everything written to it.
+// everything written to it. Never destroyed, like the clock: a module still
+// open at exit may write to it as it closes.
 std::ostream& Silence() {
-  static std::ostream sink(nullptr);
-  return sink;
+  static std::ostream* sink = new std::ostream(nullptr);
+  return *sink;
 }
 
 std::uint32_t MsOfFrames(std::uint64_t frames) {

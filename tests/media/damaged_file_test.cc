@@ -5,6 +5,9 @@
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -198,6 +201,27 @@ TEST_F(OddElements, ABadOutputChoiceFailsTheOpen) {
   EXPECT_EQ(Send("open \"" + file + "\" type pvl_mci alias p"), MCIERR_BAD_CONSTANT);
   EXPECT_STREQ(reply_, "PVL_MCI_OUTPUT must be auto, null or device.");
   setenv("PVL_MCI_OUTPUT", "null", 1);
+}
+
+TEST_F(OddElements, ADeviceLeftPlayingClosesAtExit) {
+  const std::string file = dir_.Write("piece.xm", Piece());
+  pid_t pid = fork();
+  if (pid == 0) {
+    bool ok = Send("open \"" + file + "\" type pvl_mci alias left") == 0 &&
+              Send("play left") == 0;
+    std::exit(ok ? 0 : 3);  // the service closes the device as it ends
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the process did not end with a device playing";
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
