@@ -109,8 +109,10 @@ TEST_F(PlayerTest, ThePositionLineIsRedrawnInPlaceOnOneRow) {
     EXPECT_EQ(rows[2], kPlayLine);
     // The row holds the line drawn by the pass before, and nothing else
     // on the screen has moved.
-    char time[16];
-    std::snprintf(time, sizeof time, "00:00.%02zu", i - 1);
+    const int hundredths = static_cast<int>(i - 1);
+    const std::string time = std::string("00:00.") +
+                             static_cast<char>('0' + hundredths / 10) +
+                             static_cast<char>('0' + hundredths % 10);
     EXPECT_EQ(rows[3], StatusLine(time)) << i;
     EXPECT_EQ(rows[4], "");
   }
