@@ -291,17 +291,25 @@ int Session::FindRow(std::string_view text) const {
 }
 
 bool Session::WaitUntil(const std::function<bool()>& ready, Millis timeout) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, ready);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (ready()) return true;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Woken by new output, or after a while in case a change came between
+    // the test and the wait.
+    std::unique_lock lock(mutex_);
+    changed_.wait_until(lock, std::min(deadline, now + Millis(20)));
+  }
 }
 
 bool Session::WaitForText(std::string_view text, Millis timeout) {
-  return WaitUntil([&] { return FindRowLocked(text) >= 0; }, timeout);
+  return WaitUntil([&] { return FindRow(text) >= 0; }, timeout);
 }
 
 bool Session::WaitForRowText(int row, std::string_view text, Millis timeout) {
   return WaitUntil(
-      [&] { return RowLocked(row).find(text) != std::string::npos; }, timeout);
+      [&] { return Row(row).find(text) != std::string::npos; }, timeout);
 }
 
 std::optional<int> Session::WaitExit(Millis timeout) {

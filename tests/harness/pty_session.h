@@ -83,13 +83,13 @@ class Session {
   std::vector<int> Damage() const;
   void ResetDamage();
 
-  // Waits until `ready` (called with the screen locked) holds, or the time is
-  // up; gives its last result.
+  // Waits until `ready` holds, or the time is up; gives its last result.
+  // `ready` is called without the screen locked: it may use the calls here.
   bool WaitUntil(const std::function<bool()>& ready, Millis timeout);
   // Waits until `text` appears on some row / on row `row`.
   bool WaitForText(std::string_view text, Millis timeout);
   bool WaitForRowText(int row, std::string_view text, Millis timeout);
-  // Finds the first row containing `text`, or -1 (screen unlocked).
+  // Finds the first row containing `text`, or -1.
   int FindRow(std::string_view text) const;
 
   // Waits for the program to end; gives its wait status (see <sys/wait.h>)

@@ -1,0 +1,454 @@
+// The console and file calls of kernel32 on a POSIX terminal.
+//
+// The standard handles stand for file descriptors 0, 1 and 2. An output
+// handle is a screen buffer when its descriptor is a terminal; the input
+// handle is a console input queue when descriptor 0 is one.
+//
+// From the program's start to its end that terminal is in raw mode (no line
+// buffering, no echo; Ctrl+C and Ctrl+Z still raise their signals, output
+// processing is left alone), so a key typed at any moment waits in the queue
+// instead of being echoed. The terminal's settings are put back at exit and
+// on every signal that ends or suspends the program, and input not read by
+// then is discarded: no key typed for the program reaches the shell.
+//
+// The cursor position comes from the terminal itself (ESC [ 6 n). Keys that
+// arrive while its answer is awaited go into the input queue in order. A
+// terminal that does not answer in time is taken for one that never will:
+// from then on the query fails at once. When standard input is not a
+// terminal, the answers are read from the controlling terminal, which is then
+// in raw mode for the run too, and other bytes from it are dropped.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "winapi/record_queue.h"
+#include "winapi/term_input.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How long a terminal may take to answer a cursor position request, and how
+// long an ESC waits for the rest of an escape sequence.
+constexpr milliseconds kReportWait{1000};
+constexpr milliseconds kEscapeWait{50};
+
+// The three standard handles; a HANDLE is the address of one of them.
+struct StdHandle {
+  int fd;
+};
+StdHandle g_handles[3] = {{0}, {1}, {2}};
+
+int FdOf(HANDLE handle) {
+  for (StdHandle& h : g_handles) {
+    if (handle == &h) return h.fd;
+  }
+  return -1;
+}
+
+bool IsTerminal(int fd) { return fd >= 0 && isatty(fd) == 1; }
+bool IsScreen(int fd) { return (fd == 1 || fd == 2) && IsTerminal(fd); }
+
+// ---- Raw mode and signals. The handlers see only these plain values.
+
+volatile sig_atomic_t g_raw_fd = -1;  // the terminal in raw mode, or -1
+termios g_saved;                      // its settings as found
+termios g_raw;                        // and as the program wants them
+
+// Async-signal-safe: puts the terminal back as it was found and drops what
+// has been typed but not read.
+void LeaveRaw() {
+  int fd = g_raw_fd;
+  if (fd < 0) return;
+  tcflush(fd, TCIFLUSH);
+  tcsetattr(fd, TCSANOW, &g_saved);
+}
+
+// Async-signal-safe: raw mode again, if the program is in the foreground
+// (a background process may not change the terminal).
+void EnterRaw() {
+  int fd = g_raw_fd;
+  if (fd >= 0 && tcgetpgrp(fd) == getpgrp()) tcsetattr(fd, TCSANOW, &g_raw);
+}
+
+void OnEndSignal(int) {
+  LeaveRaw();
+  _exit(0);
+}
+
+void OnStopSignal(int) {
+  int saved_errno = errno;
+  LeaveRaw();
+  // Stop for real, with the default action; SIGCONT resumes here.
+  signal(SIGTSTP, SIG_DFL);
+  sigset_t tstp;
+  sigemptyset(&tstp);
+  sigaddset(&tstp, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &tstp, nullptr);
+  raise(SIGTSTP);
+  struct sigaction again {};
+  again.sa_handler = OnStopSignal;
+  sigemptyset(&again.sa_mask);
+  sigaction(SIGTSTP, &again, nullptr);
+  EnterRaw();
+  errno = saved_errno;
+}
+
+void OnContinueSignal(int) {
+  int saved_errno = errno;
+  EnterRaw();
+  errno = saved_errno;
+}
+
+// Installs `handler` for `sig` unless the signal was ignored when the
+// program started (as a shell does for background jobs).
+void Catch(int sig, void (*handler)(int)) {
+  struct sigaction old {};
+  sigaction(sig, nullptr, &old);
+  if (old.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(sig, &action, nullptr);
+}
+
+// ---- The terminal the input comes from.
+
+class Terminal {
+ public:
+  Terminal() {
+    signal(SIGPIPE, SIG_IGN);
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) Catch(sig, OnEndSignal);
+
+    if (IsTerminal(0)) {
+      fd_ = 0;
+      keys_count_ = true;
+    } else if (IsTerminal(1)) {
+      own_fd_ = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+      fd_ = own_fd_;
+    }
+    if (fd_ < 0 || tcgetattr(fd_, &g_saved) != 0) return;
+
+    g_raw = g_saved;
+    g_raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+    g_raw.c_iflag &=
+        ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    g_raw.c_cc[VMIN] = 1;
+    g_raw.c_cc[VTIME] = 0;
+    Catch(SIGTSTP, OnStopSignal);
+    Catch(SIGCONT, OnContinueSignal);
+    g_raw_fd = fd_;
+    tcsetattr(fd_, TCSANOW, &g_raw);
+  }
+
+  ~Terminal() {
+    LeaveRaw();
+    g_raw_fd = -1;
+    if (own_fd_ >= 0) close(own_fd_);
+  }
+
+  // Key records are only for a terminal on standard input.
+  bool HasKeys() const { return keys_count_ && IsTerminal(0); }
+  term::RecordQueue& queue() { return queue_; }
+
+  // Takes in everything the terminal has sent so far, without waiting.
+  void Poll() {
+    while (ReadSome(0)) {
+    }
+    ExpireEscape();
+  }
+
+  // Waits until the queue holds a record.
+  void WaitForRecord() {
+    Poll();
+    while (queue_.empty()) {
+      int timeout = -1;
+      if (decoder_.Holding()) timeout = MillisLeft(last_byte_ + kEscapeWait);
+      ReadSome(timeout);
+      ExpireEscape();
+    }
+  }
+
+  // Asks the terminal where the cursor is, writing the request to `out_fd`;
+  // gives the 1-based row and column.
+  bool CursorPosition(int out_fd, term::CursorReport& where) {
+    if (dead_ || fd_ < 0) return false;
+    reports_.clear();
+    awaiting_ = true;
+    static constexpr char kRequest[] = "\x1b[6n";
+    DWORD written = 0;
+    WriteFile(&g_handles[out_fd == 2 ? 2 : 1], kRequest, sizeof kRequest - 1,
+              &written, nullptr);
+    const Clock::time_point deadline = Clock::now() + kReportWait;
+    while (reports_.empty() && Clock::now() < deadline) {
+      int timeout = MillisLeft(deadline);
+      if (decoder_.Holding())
+        timeout = std::min(timeout, MillisLeft(last_byte_ + kEscapeWait));
+      ReadSome(timeout);
+      ExpireEscape();
+    }
+    awaiting_ = false;
+    if (reports_.empty()) {
+      dead_ = true;
+      return false;
+    }
+    where = reports_.front();
+    return true;
+  }
+
+ private:
+  static int MillisLeft(Clock::time_point until) {
+    auto left = std::chrono::ceil<milliseconds>(until - Clock::now()).count();
+    return static_cast<int>(std::max<decltype(left)>(left, 0));
+  }
+
+  // Reads one batch of bytes, waiting up to `timeout` ms (-1: for ever) for
+  // it. False when nothing came.
+  bool ReadSome(int timeout) {
+    if (fd_ < 0 || hung_up_) {
+      if (timeout != 0) Sleep(timeout < 0 ? 1000 : static_cast<DWORD>(timeout));
+      return false;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    int ready = poll(&p, 1, timeout);
+    if (ready <= 0) return false;
+    char bytes[256];
+    ssize_t n = read(fd_, bytes, sizeof bytes);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
+    if (n <= 0) {
+      // The terminal is gone: as when it hangs up.
+      hung_up_ = true;
+      OnEndSignal(SIGHUP);
+    }
+    term::Decoded decoded;
+    decoder_.Feed(std::string_view(bytes, static_cast<std::size_t>(n)),
+                  decoded);
+    last_byte_ = Clock::now();
+    Take(decoded);
+    return true;
+  }
+
+  void ExpireEscape() {
+    if (!decoder_.Holding() || Clock::now() < last_byte_ + kEscapeWait) return;
+    term::Decoded decoded;
+    decoder_.Expire(decoded);
+    Take(decoded);
+  }
+
+  void Take(const term::Decoded& decoded) {
+    if (keys_count_ && !decoded.keys.empty())
+      queue_.Append(decoded.keys.data(),
+                    static_cast<DWORD>(decoded.keys.size()));
+    // An answer nobody waits for (a late one) is dropped.
+    if (awaiting_)
+      reports_.insert(reports_.end(), decoded.reports.begin(),
+                      decoded.reports.end());
+  }
+
+  int fd_ = -1;
+  int own_fd_ = -1;
+  bool keys_count_ = false;
+  bool dead_ = false;
+  bool hung_up_ = false;
+  bool awaiting_ = false;
+  term::InputDecoder decoder_;
+  term::RecordQueue queue_;
+  std::vector<term::CursorReport> reports_;
+  Clock::time_point last_byte_;
+};
+
+Terminal& TheTerminal() {
+  static Terminal terminal;
+  return terminal;
+}
+
+// Raw mode from the very start, before any output.
+[[maybe_unused]] const bool g_started = (TheTerminal(), true);
+
+SHORT ToShort(long value) {
+  return static_cast<SHORT>(std::clamp<long>(value, 0, 32767));
+}
+
+void WindowSize(int fd, winsize& size) {
+  size = winsize{};
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+    size.ws_col = 80;  // a terminal that does not know its size
+    size.ws_row = 24;
+  }
+  if (size.ws_row == 0) size.ws_row = 24;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
+  TheTerminal();
+  int fd = nStdHandle == STD_INPUT_HANDLE    ? 0
+           : nStdHandle == STD_OUTPUT_HANDLE ? 1
+           : nStdHandle == STD_ERROR_HANDLE  ? 2
+                                             : -1;
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  if (fcntl(fd, F_GETFD) < 0) return nullptr;  // closed: no such handle
+  return &g_handles[fd];
+}
+
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
+  if (lpMode == nullptr) return FALSE;
+  *lpMode = 0;
+  int fd = FdOf(hConsoleHandle);
+  if (!IsTerminal(fd)) return FALSE;
+  *lpMode = fd == 0 ? ENABLE_PROCESSED_INPUT
+                    : ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+  return TRUE;
+}
+
+BOOL WINAPI GetConsoleScreenBufferInfo(
+    HANDLE hConsoleOutput,
+    PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo) {
+  int fd = FdOf(hConsoleOutput);
+  if (lpConsoleScreenBufferInfo == nullptr || !IsScreen(fd)) return FALSE;
+  winsize size;
+  WindowSize(fd, size);
+  term::CursorReport where{};
+  if (!TheTerminal().CursorPosition(fd, where)) return FALSE;
+
+  CONSOLE_SCREEN_BUFFER_INFO& info = *lpConsoleScreenBufferInfo;
+  info = CONSOLE_SCREEN_BUFFER_INFO{};
+  info.dwSize = COORD{ToShort(size.ws_col), ToShort(size.ws_row)};
+  info.dwCursorPosition = COORD{ToShort(where.column - 1), ToShort(where.row - 1)};
+  info.wAttributes = 0x07;  // light grey on black
+  info.srWindow = SMALL_RECT{0, 0, ToShort(size.ws_col - 1),
+                             ToShort(size.ws_row - 1)};
+  info.dwMaximumWindowSize = info.dwSize;
+  return TRUE;
+}
+
+BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput,
+                                     COORD dwCursorPosition) {
+  int fd = FdOf(hConsoleOutput);
+  if (!IsScreen(fd)) return FALSE;
+  // As on Windows, a position outside the buffer is refused.
+  winsize size;
+  WindowSize(fd, size);
+  if (dwCursorPosition.X < 0 || dwCursorPosition.Y < 0 ||
+      dwCursorPosition.X >= size.ws_col || dwCursorPosition.Y >= size.ws_row)
+    return FALSE;
+  char move[32];
+  int length = std::snprintf(move, sizeof move, "\x1b[%d;%dH",
+                             dwCursorPosition.Y + 1, dwCursorPosition.X + 1);
+  DWORD written = 0;
+  return WriteFile(hConsoleOutput, move, static_cast<DWORD>(length), &written,
+                   nullptr);
+}
+
+BOOL WINAPI PeekConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
+                              DWORD nLength, LPDWORD lpNumberOfEventsRead) {
+  if (lpNumberOfEventsRead == nullptr) return FALSE;
+  *lpNumberOfEventsRead = 0;
+  Terminal& terminal = TheTerminal();
+  if (FdOf(hConsoleInput) != 0 || !terminal.HasKeys()) return FALSE;
+  if (lpBuffer == nullptr && nLength > 0) return FALSE;
+  terminal.Poll();
+  *lpNumberOfEventsRead = terminal.queue().Peek(lpBuffer, nLength);
+  return TRUE;
+}
+
+BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
+                              DWORD nLength, LPDWORD lpNumberOfEventsRead) {
+  if (lpNumberOfEventsRead == nullptr) return FALSE;
+  *lpNumberOfEventsRead = 0;
+  Terminal& terminal = TheTerminal();
+  if (FdOf(hConsoleInput) != 0 || !terminal.HasKeys()) return FALSE;
+  if (lpBuffer == nullptr || nLength == 0) return FALSE;
+  terminal.WaitForRecord();
+  *lpNumberOfEventsRead = terminal.queue().Take(lpBuffer, nLength);
+  return TRUE;
+}
+
+BOOL WINAPI WriteConsoleInputA(HANDLE hConsoleInput,
+                               const INPUT_RECORD* lpBuffer, DWORD nLength,
+                               LPDWORD lpNumberOfEventsWritten) {
+  if (lpNumberOfEventsWritten == nullptr) return FALSE;
+  *lpNumberOfEventsWritten = 0;
+  Terminal& terminal = TheTerminal();
+  if (FdOf(hConsoleInput) != 0 || !terminal.HasKeys()) return FALSE;
+  if (lpBuffer == nullptr && nLength > 0) return FALSE;
+  *lpNumberOfEventsWritten = terminal.queue().Append(lpBuffer, nLength);
+  return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
+                      DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+  DWORD done = 0;
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+  int fd = FdOf(hFile);
+  if (fd < 0 || (lpBuffer == nullptr && nNumberOfBytesToWrite > 0))
+    return FALSE;
+  const char* bytes = static_cast<const char*>(lpBuffer);
+  while (done < nNumberOfBytesToWrite) {
+    ssize_t n = write(fd, bytes + done, nNumberOfBytesToWrite - done);
+    if (n > 0) {
+      done += static_cast<DWORD>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd, POLLOUT, 0};  // someone made it non-blocking
+      poll(&p, 1, 100);
+    } else {
+      break;  // a closed pipe (EPIPE) or another error: the rest is lost
+    }
+  }
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;
+  return done == nNumberOfBytesToWrite ? TRUE : FALSE;
+}
+
+DWORD WINAPI GetFileType(HANDLE hFile) {
+  struct stat st;
+  int fd = FdOf(hFile);
+  if (fd < 0 || fstat(fd, &st) != 0) return FILE_TYPE_UNKNOWN;
+  if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode))
+    return FILE_TYPE_DISK;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_UNKNOWN;
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+  timespec left{static_cast<time_t>(dwMilliseconds / 1000),
+                static_cast<long>(dwMilliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
+  if (lpString1 == nullptr || lpString2 == nullptr)
+    return lpString1 == lpString2 ? 0 : lpString1 == nullptr ? -1 : 1;
+  auto lower = [](char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? u - 'A' + 'a' : u;
+  };
+  for (std::size_t i = 0;; ++i) {
+    int a = lower(lpString1[i]);
+    int b = lower(lpString2[i]);
+    if (a != b) return a < b ? -1 : 1;
+    if (a == 0) return 0;
+  }
+}
+
+}  // extern "C"

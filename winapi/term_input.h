@@ -1,0 +1,66 @@
+// Turns the bytes a terminal sends into console input records.
+//
+// Every key becomes a press record followed by a release record. Characters
+// carry their code in AsciiChar (Enter 13, Tab 9, Backspace 8, Escape 27,
+// Ctrl+letter 1 to 26); cursor, navigation and function keys, which arrive as
+// escape sequences, carry AsciiChar 0. A character outside ASCII, sent as
+// UTF-8, is one key with AsciiChar '?'. The terminal's answers to a cursor
+// position request (ESC [ row ; column R) are handed out separately.
+//
+// The decoder keeps its state between calls, so a sequence may arrive split
+// over several reads. An ESC, an unfinished escape sequence or an unfinished
+// UTF-8 character is held until more bytes come; when none come for a short
+// while the caller calls Expire, and what was held counts as keys typed one
+// by one (a lone ESC is the Escape key).
+#ifndef MCIPLAY_WINAPI_TERM_INPUT_H
+#define MCIPLAY_WINAPI_TERM_INPUT_H
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace term {
+
+// A cursor position report, 1-based as the terminal sends it.
+struct CursorReport {
+  int row;
+  int column;
+};
+
+struct Decoded {
+  std::vector<INPUT_RECORD> keys;
+  std::vector<CursorReport> reports;
+};
+
+class InputDecoder {
+ public:
+  void Feed(std::string_view bytes, Decoded& out);
+
+  // True while bytes are held that may start a longer sequence.
+  bool Holding() const { return state_ != State::kGround; }
+
+  // No more bytes came: the held ones are keys of their own.
+  void Expire(Decoded& out);
+
+ private:
+  enum class State { kGround, kEscape, kCsi, kSs3, kUtf8 };
+
+  void Byte(unsigned char c, Decoded& out);
+  void Ground(unsigned char c, Decoded& out);
+  void FinishCsi(unsigned char final_byte, Decoded& out);
+  void FinishSs3(unsigned char final_byte, Decoded& out);
+
+  State state_ = State::kGround;
+  std::string held_;  // bytes of the unfinished sequence, after the ESC
+  int utf8_left_ = 0;
+};
+
+// Appends the press and the release of one key.
+void AppendKey(std::vector<INPUT_RECORD>& keys, WORD virtual_key, char ascii,
+               DWORD control_state);
+
+}  // namespace term
+
+#endif  // MCIPLAY_WINAPI_TERM_INPUT_H
