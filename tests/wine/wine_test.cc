@@ -76,19 +76,6 @@ std::vector<int> DrawnPositions(const std::string& transcript) {
   return positions;
 }
 
-// Polls `ready` until it holds or the time is up; gives its last result.
-// (Session::WaitUntil calls its predicate with the screen locked, where the
-// session's own accessors cannot be used.)
-template <typename Ready>
-bool PollUntil(Ready ready, pty::Millis timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (ready()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return ready();
-    std::this_thread::sleep_for(10ms);
-  }
-}
-
 bool ExitedWithZero(const std::optional<int>& status) {
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
@@ -191,12 +178,12 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
   // The position line stays on the row below, redrawn with a later time.
   const int status_row = top + 3;
   int first = -1;
-  ASSERT_TRUE(PollUntil(
+  ASSERT_TRUE(session.WaitUntil(
       [&] { return (first = ShownPosition(session.Row(status_row))) >= 0; },
       10s))
       << session.Row(status_row);
   int later = -1;
-  ASSERT_TRUE(PollUntil(
+  ASSERT_TRUE(session.WaitUntil(
       [&] {
         later = ShownPosition(session.Row(status_row));
         return later >= first + 30;
@@ -282,7 +269,7 @@ TEST_F(WineRun, OutputToAFileHoldsTheLinesAndNoPositions) {
        MCIPLAY_WINDOWS_EXE, out.string()})));
 
   // Nothing shows on the screen, so follow the driver until the close.
-  ASSERT_TRUE(PollUntil(
+  ASSERT_TRUE(session.WaitUntil(
       [&] {
         DriverTrace trace = Trace();
         return !trace.commands.empty() && trace.commands.back() == "close";
