@@ -1,0 +1,32 @@
+// The time the device paces its silent output by. The program uses the
+// steady clock; tests give the device a clock of their own that moves only
+// when they say so.
+#ifndef MCIPLAY_PVL_MCI_CLOCK_H
+#define MCIPLAY_PVL_MCI_CLOCK_H
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace pvl {
+
+using Nanos = std::chrono::nanoseconds;
+constexpr Nanos kForever = Nanos::max();
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual Nanos Now() = 0;
+  // Called with `lock` held on the mutex that guards what `cv` signals:
+  // waits until Now() reaches `deadline` (kForever: no deadline) or `cv` is
+  // notified. It may return early; the caller looks again.
+  virtual void WaitUntil(std::unique_lock<std::mutex>& lock,
+                         std::condition_variable& cv, Nanos deadline) = 0;
+};
+
+// std::chrono::steady_clock.
+Clock& SteadyClock();
+
+}  // namespace pvl
+
+#endif  // MCIPLAY_PVL_MCI_CLOCK_H

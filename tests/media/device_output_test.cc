@@ -1,0 +1,69 @@
+// The PortAudio output, on ALSA's "null" device (ALSA_CONFIG_PATH points at
+// a configuration made by the build): it plays nothing and takes frames as
+// fast as they come, so a piece runs through in a moment, but the ring, the
+// count of heard frames and the stream's start and stop are the real ones.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "pvl_mci/driver.h"
+#include "pvl_mci/module_device.h"
+#include "xmgen/pieces.h"
+
+namespace {
+
+using mci::Mode;
+
+// Waits (at most 10 s) while the device plays.
+bool WaitWhilePlaying(pvl::ModuleDevice& device) {
+  for (int i = 0; i < 10000; ++i) {
+    if (device.GetMode() != Mode::kPlaying) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+class OnAlsaNull : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::unique_ptr<pvl::Output> output;
+    mci::Result r = pvl::MakeOutput("device", output);
+    ASSERT_EQ(r.error, 0u) << r.text;
+    ASSERT_EQ(pvl::ModuleDevice::Create(xmgen::WriteXm(xmgen::TimedPiece(800)),
+                                        std::move(output), pvl::SteadyClock(),
+                                        device_)
+                  .error,
+              0u);
+  }
+  std::unique_ptr<pvl::ModuleDevice> device_;
+};
+
+TEST_F(OnAlsaNull, PlaysToTheEndThenStopsThere) {
+  ASSERT_EQ(device_->Play({}, {}).error, 0u);
+  ASSERT_TRUE(WaitWhilePlaying(*device_));
+  EXPECT_EQ(device_->GetMode(), Mode::kStopped);
+  EXPECT_EQ(device_->Position(), 800u);
+  // Again, from a position to another.
+  ASSERT_EQ(device_->Play(100, 300).error, 0u);
+  ASSERT_TRUE(WaitWhilePlaying(*device_));
+  EXPECT_EQ(device_->Position(), 300u);
+}
+
+TEST_F(OnAlsaNull, PauseResumeAndCloseMidPlay) {
+  ASSERT_EQ(device_->Play(200, 800).error, 0u);
+  ASSERT_EQ(device_->Pause().error, 0u);
+  EXPECT_EQ(device_->GetMode(), Mode::kPaused);
+  const std::uint32_t paused = device_->Position();
+  EXPECT_GE(paused, 200u);
+  EXPECT_LE(paused, 800u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(device_->Position(), paused);
+  ASSERT_EQ(device_->Resume().error, 0u);
+  ASSERT_TRUE(WaitWhilePlaying(*device_));
+  EXPECT_EQ(device_->Position(), 800u);
+  ASSERT_EQ(device_->Play(0, {}).error, 0u);
+  device_.reset();  // stops the stream and ends the audio thread
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// The whole program with standard output to a file and standard input not a
+// console, playing a short piece through the real service and device.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "temp_dir.h"
+#include "xmgen/pieces.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  Clock::duration elapsed{};
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs the program in `dir` with stdin from /dev/null and PVL_MCI_OUTPUT
+// set to `output` (unset when null). With `term_after`, sends SIGTERM that
+// long after the start. Kills it after 30 s.
+Outcome RunProgram(const TempDir& dir, const char* output,
+                   std::chrono::milliseconds term_after = {},
+                   const std::string& exe = MCIPLAY_EXE) {
+  Outcome run;
+  const std::string out = dir.File("stdout"), err = dir.File("stderr");
+  auto start = Clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0 || e < 0) _exit(126);
+    dup2(in, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    if (output != nullptr) setenv("PVL_MCI_OUTPUT", output, 1);
+    else unsetenv("PVL_MCI_OUTPUT");
+    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid < 0) return run;
+  bool termed = false;
+  while (true) {
+    int status = 0;
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      run.status = status;
+      break;
+    }
+    auto elapsed = Clock::now() - start;
+    if (term_after.count() > 0 && !termed && elapsed >= term_after) {
+      kill(pid, SIGTERM);
+      termed = true;
+    }
+    if (elapsed > std::chrono::seconds(30)) kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  run.elapsed = Clock::now() - start;
+  run.out = Slurp(out);
+  run.err = Slurp(err);
+  return run;
+}
+
+constexpr char kFullRun[] =
+    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.\r\n"
+    "set PELVARO_MCI time format ms ...  ok.\r\n"
+    "play PELVARO_MCI ...  ok.\r\n"
+    "close PELVARO_MCI ...  ok.\r\n"
+    "Done!\r\n"
+    "Press a key to exit\r\n";
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    dir_.Write("no-sn.xm", xmgen::WriteXm(xmgen::TimedPiece(1500)));
+  }
+  TempDir dir_;
+};
+
+TEST_F(Program, PlaysThePieceToItsEndAndExits) {
+  Outcome run = RunProgram(dir_, "null");
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_EQ(run.out, kFullRun);
+  EXPECT_EQ(run.err, "");
+  // The piece in the current directory, not the bundled one, was played:
+  // about its length.
+  EXPECT_GE(run.elapsed, std::chrono::milliseconds(1450));
+  EXPECT_LT(run.elapsed, std::chrono::seconds(15));
+}
+
+TEST_F(Program, TheDefaultOutputPrintsNothingOfItsOwn) {
+  // PVL_MCI_OUTPUT unset is "auto": the sound card, or where none opens
+  // silent playback; either way the audio libraries print nothing.
+  Outcome run = RunProgram(dir_, nullptr);
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_EQ(run.out, kFullRun);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Program, AMissingFileFailsTheOpenLine) {
+  // A copy of the program in a directory of its own, run from there: no
+  // piece in the current directory nor beside the program.
+  if (std::filesystem::exists(MCIPLAY_DATA_DIR "/no-sn.xm"))
+    GTEST_SKIP() << "the piece is installed in " MCIPLAY_DATA_DIR;
+  TempDir alone;
+  const std::string exe = alone.File("mciplay");
+  std::filesystem::copy_file(MCIPLAY_EXE, exe);
+  Outcome run = RunProgram(alone, "null", {}, exe);
+  ASSERT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_EQ(run.out,
+            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
+            "The file cannot be found.\r\n"
+            "Press a key to exit\r\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Program, ADamagedFileFailsTheOpenLineCleanly) {
+  dir_.Write("no-sn.xm", {'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'd'});
+  Outcome run = RunProgram(dir_, "null");
+  ASSERT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_EQ(run.out,
+            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
+            "The file is not one the device can play.\r\n"
+            "Press a key to exit\r\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Program, SigtermMidPlayEndsItWithExitCodeZero) {
+  Outcome run = RunProgram(dir_, "null", std::chrono::milliseconds(500));
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_LT(run.elapsed, std::chrono::milliseconds(1400));
+  EXPECT_EQ(run.err, "");
+}
+
+}  // namespace

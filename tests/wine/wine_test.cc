@@ -1,0 +1,337 @@
+// The Windows build of the player, run under Wine in a pseudo-terminal
+// against the scripted "pvl_mci" driver, and read off the emulated screen.
+//
+// Wine hands the program keys only from its first console input call on, so
+// a test types only once the program has shown that it got there.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/harness/pty_session.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kOpenLine[] =
+    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.";
+constexpr char kSetLine[] = "set PELVARO_MCI time format ms ...  ok.";
+constexpr char kPlayLine[] = "play PELVARO_MCI ...  ok.";
+constexpr char kCloseLine[] = "close PELVARO_MCI ...  ok.";
+constexpr char kPrompt[] = "Press a key to exit";
+
+// Wine starts a fresh prefix's services on the first run; allow for that.
+constexpr auto kStartTimeout = 30s;
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The position shown by a status line, in hundredths, or -1 when `row` is no
+// status line.
+int ShownPosition(const std::string& row) {
+  static const std::regex status(
+      R"(Playing: (\d\d):(\d\d)\.(\d\d) \.\.\.press a Key to stop\.)");
+  std::smatch m;
+  if (!std::regex_match(row, m, status)) return -1;
+  return std::stoi(m[1]) * 6000 + std::stoi(m[2]) * 100 + std::stoi(m[3]);
+}
+
+// Every position drawn, in order, from the raw bytes the program wrote.
+std::vector<int> DrawnPositions(const std::string& transcript) {
+  static const std::regex status(R"(Playing: (\d\d):(\d\d)\.(\d\d))");
+  std::vector<int> positions;
+  for (std::sregex_iterator it(transcript.begin(), transcript.end(), status),
+       end;
+       it != end; ++it) {
+    positions.push_back(std::stoi((*it)[1]) * 6000 +
+                        std::stoi((*it)[2]) * 100 + std::stoi((*it)[3]));
+  }
+  return positions;
+}
+
+bool ExitedWithZero(const std::optional<int>& status) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+// The terminal is left as the program found it.
+void ExpectSettingsRestored(const pty::Session& session) {
+  const termios& before = session.SettingsBefore();
+  const termios now = session.SettingsNow();
+  EXPECT_EQ(now.c_iflag, before.c_iflag);
+  EXPECT_EQ(now.c_oflag, before.c_oflag);
+  EXPECT_EQ(now.c_cflag, before.c_cflag);
+  EXPECT_EQ(now.c_lflag, before.c_lflag);
+  EXPECT_EQ(now.c_cc[VMIN], before.c_cc[VMIN]);
+  EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
+}
+
+class WineRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(MCIPLAY_WINDOWS_EXE))
+      GTEST_SKIP() << MCIPLAY_WINDOWS_EXE << " is missing: no Windows build";
+    std::string root = ReadFile(MCIPLAY_PREFIX_STATE);
+    while (!root.empty() && (root.back() == '\n' || root.back() == ' '))
+      root.pop_back();
+    ASSERT_FALSE(root.empty()) << "no Wine prefix: run the whole wine label";
+    root_ = root;
+    std::string pattern = (root_ / "run-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+
+  void TearDown() override {
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  std::filesystem::path Log() const { return dir_ / "driver.log"; }
+
+  // The program under Wine in the prefix `prefix` ("registered" or
+  // "bare"), with a piece of `length_ms` milliseconds. `argv` replaces the
+  // plain loader call when given.
+  pty::Command Program(const std::string& prefix, int length_ms,
+                       std::vector<std::string> argv = {}) const {
+    pty::Command command;
+    if (argv.empty()) argv = {MCIPLAY_WINE64, MCIPLAY_WINDOWS_EXE};
+    command.argv = std::move(argv);
+    command.env = {
+        "WINEPREFIX=" + (root_ / prefix).string(),
+        "WINEDEBUG=-all",
+        "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d",
+        "PVL_MCI_LENGTH_MS=" + std::to_string(length_ms),
+        // Wine's drive Z: is the root of the Unix file system.
+        "PVL_MCI_LOG=Z:" + Log().string(),
+    };
+    command.dir = dir_.string();
+    return command;
+  }
+
+  // The commands the driver received, with the status queries of the
+  // playback loop counted instead of listed.
+  struct DriverTrace {
+    std::vector<std::string> commands;
+    int status_queries = 0;
+  };
+  DriverTrace Trace() const {
+    DriverTrace trace;
+    for (const std::string& line : Lines(ReadFile(Log()))) {
+      if (line == "status mode" || line == "status position")
+        ++trace.status_queries;
+      else
+        trace.commands.push_back(line);
+    }
+    return trace;
+  }
+
+  // Expects the program to be waiting at its prompt, then ends it with Enter
+  // (a control character counts like a letter) and expects exit code 0.
+  void ExpectWaitsThenExits(pty::Session& session) {
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(session.Running()) << "the prompt did not wait for a key";
+    session.Send("\r");
+    EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
+    ExpectSettingsRestored(session);
+  }
+
+  std::filesystem::path root_;
+  std::filesystem::path dir_;
+};
+
+// The session shows what the console shows; rows are 0-based.
+TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(Program("registered", 60000)));
+  ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
+  const int top = session.FindRow("open no-sn.xm");
+  ASSERT_GE(top, 0);
+  EXPECT_EQ(session.Row(top), kOpenLine);
+  EXPECT_EQ(session.Row(top + 1), kSetLine);
+  EXPECT_EQ(session.Row(top + 2), kPlayLine);
+
+  // The position line stays on the row below, redrawn with a later time.
+  const int status_row = top + 3;
+  int first = -1;
+  ASSERT_TRUE(session.WaitUntil(
+      [&] { return (first = ShownPosition(session.Row(status_row))) >= 0; },
+      10s))
+      << session.Row(status_row);
+  int later = -1;
+  ASSERT_TRUE(session.WaitUntil(
+      [&] {
+        later = ShownPosition(session.Row(status_row));
+        return later >= first + 30;
+      },
+      10s))
+      << session.Row(status_row);
+  EXPECT_GT(DrawnPositions(session.Transcript()).size(), 2u);
+  for (int row = 0; row < session.rows(); ++row) {
+    if (row != status_row) {
+      EXPECT_EQ(ShownPosition(session.Row(row)), -1) << "row " << row;
+    }
+  }
+  EXPECT_EQ(session.Cursor().row, status_row);
+
+  session.Send("x");
+  ASSERT_TRUE(session.WaitForRowText(status_row + 2, kPrompt, 10s))
+      << session.Row(status_row);
+  // The close line was written over the blanked status row.
+  EXPECT_EQ(session.Row(status_row), kCloseLine);
+  EXPECT_EQ(session.Row(status_row + 1), "Done!");
+  EXPECT_EQ(session.FindRow("Playing:"), -1);
+
+  // The release that stopped playback was drained: the prompt still waits.
+  ExpectWaitsThenExits(session);
+
+  DriverTrace trace = Trace();
+  EXPECT_EQ(trace.commands,
+            (std::vector<std::string>{"open no-sn.xm", "set time format 0",
+                                      "play", "close"}));
+  EXPECT_GT(trace.status_queries, 2);
+}
+
+TEST_F(WineRun, MusicEndingByItselfClosesTheDevice) {
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(Program("registered", 1500)));
+  ASSERT_TRUE(session.WaitForText(kPrompt, kStartTimeout));
+  const int top = session.FindRow("open no-sn.xm");
+  ASSERT_GE(top, 0);
+  EXPECT_EQ(session.Row(top), kOpenLine);
+  EXPECT_EQ(session.Row(top + 1), kSetLine);
+  EXPECT_EQ(session.Row(top + 2), kPlayLine);
+  EXPECT_EQ(session.Row(top + 3), kCloseLine);
+  EXPECT_EQ(session.Row(top + 4), "Done!");
+  EXPECT_EQ(session.Row(top + 5), kPrompt);
+
+  // The positions drawn ran up toward the end of the piece (the last pass
+  // comes one pass before the device says it stopped; a pass takes
+  // milliseconds) and never past it.
+  std::vector<int> drawn = DrawnPositions(session.Transcript());
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_TRUE(std::is_sorted(drawn.begin(), drawn.end()));
+  EXPECT_GE(drawn.back(), 75);
+  EXPECT_LE(drawn.back(), 150);
+
+  ExpectWaitsThenExits(session);
+  EXPECT_EQ(Trace().commands.back(), "close");
+}
+
+TEST_F(WineRun, OpenFailsWhenNoDriverIsRegistered) {
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(Program("bare", 1000)));
+  ASSERT_TRUE(session.WaitForText(kPrompt, kStartTimeout));
+  const int top = session.FindRow("open no-sn.xm");
+  ASSERT_GE(top, 0);
+  const std::string failed =
+      "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error:";
+  EXPECT_EQ(session.Row(top).substr(0, failed.size()), failed)
+      << session.Row(top);
+  EXPECT_EQ(session.Row(top + 1), kPrompt);
+  EXPECT_EQ(session.FindRow("set PELVARO_MCI"), -1);
+  EXPECT_EQ(session.FindRow("Done!"), -1);
+
+  ExpectWaitsThenExits(session);
+  EXPECT_FALSE(std::filesystem::exists(Log())) << "a driver was loaded";
+}
+
+TEST_F(WineRun, OutputToAFileHoldsTheLinesAndNoPositions) {
+  const std::filesystem::path out = dir_ / "out.txt";
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(Program(
+      "registered", 1000,
+      {"/bin/sh", "-c", "exec \"$0\" \"$1\" >\"$2\"", MCIPLAY_WINE64,
+       MCIPLAY_WINDOWS_EXE, out.string()})));
+
+  // Nothing shows on the screen, so follow the driver until the close.
+  ASSERT_TRUE(session.WaitUntil(
+      [&] {
+        DriverTrace trace = Trace();
+        return !trace.commands.empty() && trace.commands.back() == "close";
+      },
+      kStartTimeout))
+      << "the device was never closed";
+  // A key typed before the keyboard is drained is taken away, so keep
+  // typing until the program ends.
+  std::optional<int> status;
+  for (int tries = 0; tries < 50 && !status; ++tries) {
+    session.Send("k");
+    status = session.WaitExit(200ms);
+  }
+  EXPECT_TRUE(ExitedWithZero(status));
+
+  EXPECT_EQ(ReadFile(out),
+            std::string(kOpenLine) + "\r\n" + kSetLine + "\r\n" + kPlayLine +
+                "\r\n" + kCloseLine + "\r\nDone!\r\n" + kPrompt + "\r\n");
+}
+
+// Imported DLL names of a Windows binary, in lower case.
+std::set<std::string> ImportedDlls(const std::string& binary) {
+  std::set<std::string> dlls;
+  std::string command =
+      std::string(MCIPLAY_OBJDUMP) + " -p '" + binary + "' 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return dlls;
+  char line[512];
+  const std::string tag = "DLL Name: ";
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::string text(line);
+    std::size_t at = text.find(tag);
+    if (at == std::string::npos) continue;
+    std::string name = text.substr(at + tag.size());
+    while (!name.empty() &&
+           std::isspace(static_cast<unsigned char>(name.back())))
+      name.pop_back();
+    for (char& c : name)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    dlls.insert(name);
+  }
+  pclose(pipe);
+  return dlls;
+}
+
+bool IsSystemDll(const std::string& name) {
+  static const std::set<std::string> system = {"kernel32.dll", "winmm.dll",
+                                               "msvcrt.dll", "ucrtbase.dll"};
+  return system.count(name) > 0 || name.rfind("api-ms-win-crt-", 0) == 0;
+}
+
+TEST(WindowsBuild, BinariesImportOnlySystemDlls) {
+  for (const char* binary : {MCIPLAY_WINDOWS_EXE, MCIPLAY_WINDOWS_DLL}) {
+    if (!std::filesystem::exists(binary))
+      GTEST_SKIP() << binary << " is missing: no Windows build";
+    std::set<std::string> dlls = ImportedDlls(binary);
+    EXPECT_TRUE(dlls.count("kernel32.dll")) << binary;
+    EXPECT_TRUE(dlls.count("winmm.dll")) << binary;
+    for (const std::string& dll : dlls) {
+      EXPECT_TRUE(IsSystemDll(dll)) << binary << " imports " << dll;
+    }
+  }
+}
+
+}  // namespace
