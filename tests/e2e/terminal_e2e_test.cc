@@ -16,38 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/screen_checks.h"
 #include "tests/harness/pty_session.h"
 
 namespace {
 
+using namespace e2e;
 using pty::Millis;
-
-constexpr char kOpenLine[] =
-    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.";
-constexpr char kTimeLine[] = "set PELVARO_MCI time format ms ...  ok.";
-constexpr char kPlayLine[] = "play PELVARO_MCI ...  ok.";
-constexpr char kCloseLine[] = "close PELVARO_MCI ...  ok.";
-constexpr char kPrompt[] = "Press a key to exit";
-constexpr int kStatusRow = 3;
-const Millis kLong(8000);
-
-const std::regex kStatus(
-    R"(Playing: (\d\d):(\d\d)\.(\d\d) \.\.\.press a Key to stop\.)");
-
-// The position a status line shows, in hundredths, or -1.
-int ShownHundredths(const std::string& row) {
-  std::smatch m;
-  if (!std::regex_match(row, m, kStatus)) return -1;
-  return std::stoi(m[1]) * 6000 + std::stoi(m[2]) * 100 + std::stoi(m[3]);
-}
-
-bool SameSettings(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
-         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-         cfgetispeed(&a) == cfgetispeed(&b) &&
-         cfgetospeed(&a) == cfgetospeed(&b);
-}
 
 std::string PlayMs(int ms) { return "MCIPLAY_SCRIPT_MS=" + std::to_string(ms); }
 
@@ -62,65 +37,6 @@ pty::Command ThroughShell(const std::string& line,
   return pty::Command{{"/bin/sh", "-c", line, MCIPLAY_SCRIPTED},
                       std::move(env),
                       dir};
-}
-
-// The screen, for failure messages.
-std::string Shown(const pty::Session& session) {
-  std::string text = "\nscreen:\n";
-  for (const std::string& row : session.Screen()) text += "|" + row + "\n";
-  return text;
-}
-
-// Expects a normal end with exit code 0.
-void ExpectExitZero(pty::Session& session) {
-  std::optional<int> status = session.WaitExit(kLong);
-  ASSERT_TRUE(status) << "still running";
-  ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);
-  EXPECT_EQ(WEXITSTATUS(*status), 0);
-}
-
-void ExpectCommandLines(const pty::Session& session) {
-  EXPECT_EQ(session.Row(0), kOpenLine);
-  EXPECT_EQ(session.Row(1), kTimeLine);
-  EXPECT_EQ(session.Row(2), kPlayLine);
-}
-
-// Watches the status row for `span`: every sample is a status line, the
-// cursor stays on that row, the position never goes back and does change,
-// and no other row is written to.
-void ExpectRedrawnInPlace(pty::Session& session, Millis span) {
-  session.ResetDamage();
-  std::vector<int> shown;
-  auto end = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < end) {
-    std::string row = session.Row(kStatusRow);
-    int hundredths = ShownHundredths(row);
-    ASSERT_GE(hundredths, 0) << "status row reads \"" << row << "\"";
-    if (!shown.empty()) {
-      EXPECT_GE(hundredths, shown.back());
-    }
-    shown.push_back(hundredths);
-    EXPECT_EQ(session.Cursor().row, kStatusRow);
-    std::this_thread::sleep_for(Millis(40));
-  }
-  ASSERT_FALSE(shown.empty());
-  EXPECT_GT(shown.back(), shown.front()) << "the position did not move";
-  std::vector<int> damage = session.Damage();
-  for (int r = 0; r < static_cast<int>(damage.size()); ++r) {
-    if (r == kStatusRow) {
-      EXPECT_GT(damage[static_cast<std::size_t>(r)], 0);
-    } else {
-      EXPECT_EQ(damage[static_cast<std::size_t>(r)], 0) << "row " << r;
-    }
-  }
-}
-
-void ExpectClosingScreen(const pty::Session& session) {
-  ExpectCommandLines(session);
-  EXPECT_EQ(session.Row(kStatusRow), kCloseLine);
-  EXPECT_EQ(session.Row(kStatusRow + 1), "Done!");
-  EXPECT_EQ(session.Row(kStatusRow + 2), kPrompt);
-  EXPECT_EQ(session.FindRow("Playing:"), -1);
 }
 
 TEST(Terminal, PlaysToTheEndThenWaitsForAKey) {
@@ -350,26 +266,6 @@ TEST_F(InAShell, StartedInTheBackgroundItWaitsForTheForeground) {
   session.Send("fg\r");
   ASSERT_TRUE(WaitForPlayingAfter("fg\r\n")) << Shown(session);
   StopEndAndCheckExitCode();
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/mciplay-e2e-XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 TEST(Terminal, OutputToAFileWhileKeysComeFromTheTerminal) {
