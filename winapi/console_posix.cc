@@ -9,7 +9,9 @@
 // processing is left alone), so a key typed at any moment waits in the queue
 // instead of being echoed. The terminal's settings are put back at exit and
 // on every signal that ends or suspends the program, and input not read by
-// then is discarded: no key typed for the program reaches the shell.
+// then is discarded: no key typed for the program reaches the shell. After
+// Ctrl+Z the program takes the terminal again when it is continued in the
+// foreground.
 //
 // The cursor position comes from the terminal itself (ESC [ 6 n). Keys that
 // arrive while its answer is awaited go into the input queue in order. A
@@ -287,21 +289,14 @@ class Terminal {
   // Reads one batch of bytes, waiting up to `timeout` ms (-1: for ever) for
   // it. False when nothing came.
   bool ReadSome(int timeout) {
-    if (fd_ < 0 || hung_up_) {
-      if (timeout != 0) Sleep(timeout < 0 ? 1000 : static_cast<DWORD>(timeout));
-      return false;
-    }
     pollfd p{fd_, POLLIN, 0};
     int ready = poll(&p, 1, timeout);
     if (ready <= 0) return false;
     char bytes[256];
     ssize_t n = read(fd_, bytes, sizeof bytes);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
-    if (n <= 0) {
-      // The terminal is gone: as when it hangs up.
-      hung_up_ = true;
-      OnEndSignal(SIGHUP);
-    }
+    // The terminal is gone: the program ends as when it hangs up.
+    if (n <= 0) OnEndSignal(SIGHUP);
     term::Decoded decoded;
     decoder_.Feed(std::string_view(bytes, static_cast<std::size_t>(n)),
                   decoded);
@@ -331,7 +326,6 @@ class Terminal {
   int own_fd_ = -1;
   bool keys_count_ = false;
   bool dead_ = false;
-  bool hung_up_ = false;
   bool awaiting_ = false;
   term::InputDecoder decoder_;
   term::RecordQueue queue_;
