@@ -2,14 +2,7 @@
 // watched through a terminal emulator: what the user sees, which keys stop
 // it, and the terminal left as it was found on every way out.
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstring>
-#include <fstream>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -278,7 +271,7 @@ TEST(Terminal, OutputToAFileWhileKeysComeFromTheTerminal) {
   ASSERT_TRUE(session.Running());
   session.Send("y");
   ExpectExitZero(session);
-  EXPECT_EQ(ReadFile(dir.path() + "/out.txt"),
+  EXPECT_EQ(ReadFile(dir.File("out.txt")),
             std::string(kOpenLine) + "\r\n" + kTimeLine + "\r\n" + kPlayLine +
                 "\r\n" + kCloseLine + "\r\nDone!\r\n" + kPrompt + "\r\n");
   for (const std::string& row : session.Screen()) EXPECT_EQ(row, "");
