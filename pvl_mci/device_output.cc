@@ -34,6 +34,8 @@ void QuietAudioLibraries() {
 constexpr std::uint64_t kRingFrames = 250 * kFramesPerMs;
 // The device's audio thread looks for room this often.
 constexpr Nanos kPoll = std::chrono::milliseconds(5);
+// A stream that takes no frame for this long while frames wait has failed.
+constexpr Nanos kStall = std::chrono::seconds(1);
 
 class DeviceOutput final : public Output {
  public:
@@ -80,18 +82,40 @@ class DeviceOutput final : public Output {
     return true;
   }
 
-  void Start(Nanos) override {
+  void Start(Nanos now) override {
     Halt();
     read_.store(0);
     written_.store(0);
     tail_.store(0);
     finished_.store(false);
-    Pa_StartStream(stream_);
+    failed_ = false;
+    seen_played_ = 0;
+    seen_at_ = now;
+    started_ = true;
+    start_failed_ = Pa_StartStream(stream_) != paNoError;
   }
 
   void Halt() override {
+    started_ = false;
     if (Pa_IsStreamStopped(stream_) == 0)
       Pa_AbortStream(stream_);
+  }
+
+  // The stream did not start, has ended by itself (PortAudio ends it on an
+  // error of the sound system) or has stalled. Looked at by the device's
+  // audio thread at least every kPoll while it plays.
+  bool Failed(Nanos now) override {
+    if (!started_) return false;
+    if (failed_) return true;
+    const std::uint64_t played = read_.load() + tail_.load();
+    const bool waiting = written_.load() > read_.load() || finished_.load();
+    if (!waiting || played != seen_played_) {
+      seen_played_ = played;
+      seen_at_ = now;
+    }
+    failed_ = start_failed_ || Pa_IsStreamActive(stream_) != 1 ||
+              now - seen_at_ > kStall;
+    return failed_;
   }
 
   std::size_t Room(Nanos) override {
@@ -110,10 +134,18 @@ class DeviceOutput final : public Output {
 
   void Finish(Nanos) override { finished_.store(true); }
 
-  std::uint64_t Heard(Nanos) override {
+  std::uint64_t Heard(Nanos now) override {
     // After the last frame, the silence the callback plays carries the
     // last frames through the latency to the listener.
     std::uint64_t played = read_.load() + tail_.load();
+    if (failed_) {
+      // Counted on from the last time the stream was seen to move, so
+      // that the silent output taking over keeps the time.
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                          now - seen_at_).count();
+      played = seen_played_ +
+               static_cast<std::uint64_t>(us > 0 ? us : 0) * kFramesPerMs / 1000;
+    }
     std::uint64_t heard = played > latency_frames_ ? played - latency_frames_ : 0;
     return std::min(heard, written_.load());
   }
@@ -151,6 +183,13 @@ class DeviceOutput final : public Output {
   std::uint64_t latency_frames_ = 0;
   PaStream* stream_ = nullptr;
   bool initialized_ = false;
+  // Only the device's audio thread and its callers, under the device's
+  // lock, touch these.
+  bool started_ = false;
+  bool start_failed_ = false;
+  bool failed_ = false;
+  std::uint64_t seen_played_ = 0;
+  Nanos seen_at_{0};
 };
 
 }  // namespace
