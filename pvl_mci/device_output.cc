@@ -3,11 +3,14 @@
 // has taken, and what the listener has heard lags that by the output
 // latency PortAudio reports for the stream.
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
 #include <jack/jack.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -31,15 +34,51 @@ void QuietAudioLibraries() {
   });
 }
 
+// PortAudio itself prints the failed calls of its host APIs (a sound
+// system that cannot read its configuration, a device that refuses a
+// setting) to standard error and has no handler to take them. Standard
+// error points at /dev/null while one of its calls that may do so runs;
+// the program writes nothing there of its own.
+class QuietStderr {
+ public:
+  QuietStderr() : lock_(Mutex()) {
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~QuietStderr() {
+    std::fflush(stderr);
+    if (saved_ >= 0) {
+      dup2(saved_, STDERR_FILENO);
+      close(saved_);
+    }
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex* mutex = new std::mutex;  // outlives devices closed at exit
+    return *mutex;
+  }
+  std::lock_guard<std::mutex> lock_;
+  int saved_ = -1;
+};
+
 constexpr std::uint64_t kRingFrames = 250 * kFramesPerMs;
 // The device's audio thread looks for room this often.
 constexpr Nanos kPoll = std::chrono::milliseconds(5);
+// A stream that takes no frame for this long while frames wait has failed.
+constexpr Nanos kStall = std::chrono::seconds(1);
 
 class DeviceOutput final : public Output {
  public:
   DeviceOutput() : ring_(kRingFrames * 2) {}
 
   ~DeviceOutput() override {
+    QuietStderr quiet;
     if (stream_ != nullptr) {
       Pa_AbortStream(stream_);
       Pa_CloseStream(stream_);
@@ -49,6 +88,7 @@ class DeviceOutput final : public Output {
 
   bool Open(std::string& error) {
     QuietAudioLibraries();
+    QuietStderr quiet;
     PaError e = Pa_Initialize();
     if (e != paNoError) {
       error = Pa_GetErrorText(e);
@@ -80,18 +120,43 @@ class DeviceOutput final : public Output {
     return true;
   }
 
-  void Start(Nanos) override {
+  void Start(Nanos now) override {
     Halt();
     read_.store(0);
     written_.store(0);
     tail_.store(0);
     finished_.store(false);
-    Pa_StartStream(stream_);
+    failed_ = false;
+    seen_played_ = 0;
+    seen_at_ = now;
+    started_ = true;
+    QuietStderr quiet;
+    start_failed_ = Pa_StartStream(stream_) != paNoError;
   }
 
   void Halt() override {
-    if (Pa_IsStreamStopped(stream_) == 0)
+    started_ = false;
+    if (Pa_IsStreamStopped(stream_) == 0) {
+      QuietStderr quiet;
       Pa_AbortStream(stream_);
+    }
+  }
+
+  // The stream did not start, has ended by itself (PortAudio ends it on an
+  // error of the sound system) or has stalled. Looked at by the device's
+  // audio thread at least every kPoll while it plays.
+  bool Failed(Nanos now) override {
+    if (!started_) return false;
+    if (failed_) return true;
+    const std::uint64_t played = read_.load() + tail_.load();
+    const bool waiting = written_.load() > read_.load() || finished_.load();
+    if (!waiting || played != seen_played_) {
+      seen_played_ = played;
+      seen_at_ = now;
+    }
+    failed_ = start_failed_ || Pa_IsStreamActive(stream_) != 1 ||
+              now - seen_at_ > kStall;
+    return failed_;
   }
 
   std::size_t Room(Nanos) override {
@@ -110,10 +175,18 @@ class DeviceOutput final : public Output {
 
   void Finish(Nanos) override { finished_.store(true); }
 
-  std::uint64_t Heard(Nanos) override {
+  std::uint64_t Heard(Nanos now) override {
     // After the last frame, the silence the callback plays carries the
     // last frames through the latency to the listener.
     std::uint64_t played = read_.load() + tail_.load();
+    if (failed_) {
+      // Counted on from the last time the stream was seen to move, so
+      // that the silent output taking over keeps the time.
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                          now - seen_at_).count();
+      played = seen_played_ +
+               static_cast<std::uint64_t>(us > 0 ? us : 0) * kFramesPerMs / 1000;
+    }
     std::uint64_t heard = played > latency_frames_ ? played - latency_frames_ : 0;
     return std::min(heard, written_.load());
   }
@@ -151,6 +224,13 @@ class DeviceOutput final : public Output {
   std::uint64_t latency_frames_ = 0;
   PaStream* stream_ = nullptr;
   bool initialized_ = false;
+  // Only the device's audio thread and its callers, under the device's
+  // lock, touch these.
+  bool started_ = false;
+  bool start_failed_ = false;
+  bool failed_ = false;
+  std::uint64_t seen_played_ = 0;
+  Nanos seen_at_{0};
 };
 
 }  // namespace

@@ -90,6 +90,14 @@ void ModuleDevice::Run() {
 }
 
 bool ModuleDevice::Step(Nanos now, Nanos& deadline) {
+  if (output_->Failed(now)) {
+    // The sound output is gone: the run goes on silently from what has
+    // been heard, in time, to its end.
+    const std::uint64_t heard = std::min(output_->Heard(now), written_);
+    output_->Halt();
+    output_ = MakeSilentOutputFrom(heard, written_, now);
+    return true;
+  }
   if (finished_) {
     if (output_->Heard(now) < written_) {
       deadline = output_->WhenHeard(written_, now);
@@ -109,8 +117,22 @@ bool ModuleDevice::Step(Nanos now, Nanos& deadline) {
     return false;
   }
   std::size_t got = 0;
-  if (want > 0) {
+  if (want > 0 && lead_ > 0) {
+    // The module starts on the row after the place played from: silence
+    // until then keeps the run in time.
+    got = static_cast<std::size_t>(std::min<std::uint64_t>(want, lead_));
+    std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(2 * got), 0.0f);
+    lead_ -= got;
+  } else if (want > 0) {
     try {
+      // The module starts on a row before the place played from: what
+      // lies between is not heard.
+      while (skip_ > 0) {
+        const std::size_t n = module_->read_interleaved_stereo(
+            kSampleRate, static_cast<std::size_t>(std::min<std::uint64_t>(skip_, kChunkFrames)),
+            buffer_.data());
+        skip_ = n > 0 ? skip_ - std::min<std::uint64_t>(skip_, n) : 0;
+      }
       got = module_->read_interleaved_stereo(kSampleRate, want, buffer_.data());
     } catch (const std::exception&) {
       got = 0;  // a module that cannot go on has ended
@@ -129,8 +151,14 @@ bool ModuleDevice::Step(Nanos now, Nanos& deadline) {
 
 void ModuleDevice::StartLocked(std::uint32_t from, std::uint32_t to) {
   output_->Halt();
+  lead_ = skip_ = 0;
   try {
-    module_->set_position_seconds(from / 1000.0);
+    // The module goes to the start of a row, the one at `from` or the
+    // next: rows last up to seconds.
+    const double at = module_->set_position_seconds(from / 1000.0);
+    const double frames = std::round((at * 1000.0 - from) * kFramesPerMs);
+    if (frames > 0) lead_ = static_cast<std::uint64_t>(frames);
+    if (frames < 0) skip_ = static_cast<std::uint64_t>(-frames);
   } catch (const std::exception&) {
   }
   start_ms_ = from;

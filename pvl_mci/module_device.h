@@ -78,6 +78,10 @@ class ModuleDevice final : public mci::Device {
   std::uint32_t end_ms_ = 0;
   std::uint64_t run_frames_ = 0;
   std::uint64_t written_ = 0;
+  // Silence to play before the module's first row, or frames of it to
+  // pass over, when it could not start exactly where the run does.
+  std::uint64_t lead_ = 0;
+  std::uint64_t skip_ = 0;
   bool finished_ = false;
   bool waiting_ = false;
   Nanos wait_deadline_{0};

@@ -35,12 +35,23 @@ class Output {
   virtual Nanos WhenRoom(std::size_t frames, Nanos now) = 0;
   // The time by which Heard may have reached `frames`.
   virtual Nanos WhenHeard(std::uint64_t frames, Nanos now) = 0;
+  // True once the output cannot play this run any more (its stream did not
+  // start, ended or stopped taking frames). Heard then counts on as if the
+  // frames written were still being heard in time, and the device hands
+  // the run to a silent output.
+  virtual bool Failed(Nanos now) = 0;
 };
 
 // Plays nothing, paced by the clock: a frame counts as heard once its time
 // has passed since Start. When rendering falls behind, the clock does not
 // wait for it; frames are heard as soon as they are written.
 std::unique_ptr<Output> MakeSilentOutput();
+
+// A silent output that takes over a run from one that failed at `now`:
+// `written` frames of the run are written, `heard` of them heard, and the
+// rest is heard on from there in time.
+std::unique_ptr<Output> MakeSilentOutputFrom(std::uint64_t heard,
+                                             std::uint64_t written, Nanos now);
 
 // The default output device through PortAudio, or null with the reason in
 // `error` when none can be opened. Nothing of the audio libraries reaches

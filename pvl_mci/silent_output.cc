@@ -8,8 +8,14 @@ namespace {
 // How far ahead of the clock rendering may run.
 constexpr std::uint64_t kAheadFrames = 100 * kFramesPerMs;
 
+constexpr std::uint64_t kNanosPerSecond = 1000000000u;
+
 class SilentOutput final : public Output {
  public:
+  SilentOutput() = default;
+  SilentOutput(std::uint64_t heard, std::uint64_t written, Nanos now)
+      : start_(now - TimeOf(heard)), written_(written) {}
+
   void Start(Nanos now) override {
     start_ = now;
     written_ = 0;
@@ -34,16 +40,23 @@ class SilentOutput final : public Output {
   Nanos WhenHeard(std::uint64_t frames, Nanos) override {
     return start_ + TimeOf(frames);
   }
+  bool Failed(Nanos) override { return false; }
 
  private:
+  // Whole seconds and the rest apart, so that no product leaves 64 bits
+  // however long the run (nanoseconds times the rate would after 106 hours).
   std::uint64_t Elapsed(Nanos now) const {
     if (now <= start_) return 0;
-    return static_cast<std::uint64_t>((now - start_).count()) * kSampleRate /
-           1000000000u;
+    const auto ns = static_cast<std::uint64_t>((now - start_).count());
+    return ns / kNanosPerSecond * kSampleRate +
+           ns % kNanosPerSecond * kSampleRate / kNanosPerSecond;
   }
   // The earliest time since Start at which `frame` frames have elapsed.
   static Nanos TimeOf(std::uint64_t frame) {
-    return Nanos((frame * 1000000000u + kSampleRate - 1) / kSampleRate);
+    const std::uint64_t rest = frame % kSampleRate;
+    return Nanos(static_cast<Nanos::rep>(
+        frame / kSampleRate * kNanosPerSecond +
+        (rest * kNanosPerSecond + kSampleRate - 1) / kSampleRate));
   }
 
   Nanos start_{0};
@@ -54,6 +67,11 @@ class SilentOutput final : public Output {
 
 std::unique_ptr<Output> MakeSilentOutput() {
   return std::make_unique<SilentOutput>();
+}
+
+std::unique_ptr<Output> MakeSilentOutputFrom(std::uint64_t heard,
+                                             std::uint64_t written, Nanos now) {
+  return std::make_unique<SilentOutput>(std::min(heard, written), written, now);
 }
 
 }  // namespace pvl

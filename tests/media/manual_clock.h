@@ -63,9 +63,10 @@ class ManualClock final : public pvl::Clock {
 // Waits (in real time, at most 10 s) until the device's audio thread has
 // done all there is to do at the clock's present time.
 inline bool Settle(pvl::ModuleDevice& device) {
-  for (int i = 0; i < 10000; ++i) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < give_up) {
     if (device.Settled()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   return false;
 }

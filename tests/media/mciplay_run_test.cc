@@ -121,6 +121,57 @@ TEST_F(Program, TheDefaultOutputPrintsNothingOfItsOwn) {
   EXPECT_EQ(run.err, "");
 }
 
+// With no sound card (or a sound system that cannot even read its own
+// configuration) nothing of ALSA, JACK or PortAudio reaches standard error:
+// "auto" plays silently, "device" fails the open line and says why there.
+class NoSoundCard : public Program,
+                    public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NoSoundCard, NothingReachesStandardError) {
+  const std::string config = GetParam();
+  if (!config.empty()) {
+    std::ofstream(dir_.File("asound.conf")) << config;
+    setenv("ALSA_CONFIG_PATH", dir_.File("asound.conf").c_str(), 1);
+  }
+  const Outcome with_auto = RunProgram(dir_, "auto");
+  const Outcome with_device = RunProgram(dir_, "device");
+  unsetenv("ALSA_CONFIG_PATH");
+
+  ASSERT_TRUE(WIFEXITED(with_auto.status)) << with_auto.status;
+  EXPECT_EQ(WEXITSTATUS(with_auto.status), 0);
+  EXPECT_EQ(with_auto.out, kFullRun);
+  EXPECT_EQ(with_auto.err, "");
+
+  ASSERT_TRUE(WIFEXITED(with_device.status)) << with_device.status;
+  EXPECT_EQ(WEXITSTATUS(with_device.status), 0);
+  EXPECT_EQ(with_device.err, "");
+  const std::string open_line = "open no-sn.xm type pvl_mci alias PELVARO_MCI ... ";
+  if (with_device.out == kFullRun) {
+    // This machine has a sound card after all, and it played.
+    EXPECT_TRUE(config.empty());
+    return;
+  }
+  const std::string failed = open_line + " Error: No sound output: ";
+  ASSERT_EQ(with_device.out.compare(0, failed.size(), failed), 0) << with_device.out;
+  const std::string rest = with_device.out.substr(failed.size());
+  const std::string tail = ".\r\nPress a key to exit\r\n";
+  ASSERT_GT(rest.size(), tail.size()) << with_device.out;
+  EXPECT_EQ(rest.substr(rest.size() - tail.size()), tail);
+  // The reason, on the open line alone.
+  EXPECT_EQ(rest.substr(0, rest.size() - tail.size()).find_first_of("\r\n"),
+            std::string::npos);
+}
+
+const char* const kConfigurationNames[] = {"ThisMachine", "AMissingCard",
+                                           "ABrokenConfiguration"};
+INSTANTIATE_TEST_SUITE_P(
+    Configurations, NoSoundCard,
+    ::testing::Values("", "pcm.!default { type hw card 99 }\n",
+                      "this is { not an ALSA configuration\n"),
+    [](const ::testing::TestParamInfo<const char*>& info) {
+      return std::string(kConfigurationNames[info.index]);
+    });
+
 TEST_F(Program, AMissingFileFailsTheOpenLine) {
   // A copy of the program in a directory of its own, run from there: no
   // piece in the current directory nor beside the program.

@@ -1,0 +1,178 @@
+// Positions of a hundred minutes and far beyond: the silent output's count
+// of frames over runs of days, and the replies of the service for pieces
+// of hours and weeks, sought into and played on a clock of the test's own.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "manual_clock.h"
+#include "mci/mci_driver.h"
+#include "pvl_mci/module_device.h"
+#include "pvl_mci/output.h"
+#include "xmgen/xm_writer.h"
+
+namespace {
+
+using std::chrono::hours;
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+// 48 frames a millisecond; 2^32 frames are 24 h 51 min, and nanoseconds
+// times the rate leave 64 bits after 106 h 45 min.
+constexpr std::uint64_t FramesOf(std::chrono::milliseconds d) {
+  return static_cast<std::uint64_t>(d.count()) * pvl::kFramesPerMs;
+}
+
+TEST(SilentOutputCount, ExactOverRunsOfDays) {
+  auto output = pvl::MakeSilentOutput();
+  const pvl::Nanos t0 = hours(1);
+  output->Start(t0);
+  const std::uint64_t lots = FramesOf(hours(24 * 40));
+  output->Write(nullptr, static_cast<std::size_t>(lots), t0);
+  for (auto at : {milliseconds(6000000),            // 100 min
+                  milliseconds(89478485) + milliseconds(1),  // past 2^32 frames
+                  milliseconds(hours(107)),         // past 2^64 ns * rate
+                  milliseconds(hours(24 * 30))}) {
+    SCOPED_TRACE(at.count());
+    EXPECT_EQ(output->Heard(t0 + at), FramesOf(at));
+    EXPECT_EQ(output->Heard(t0 + at - nanoseconds(1)), FramesOf(at) - 1);
+    EXPECT_EQ(output->WhenHeard(FramesOf(at), t0), t0 + at);
+    EXPECT_EQ(output->WhenHeard(FramesOf(at) + 1, t0),
+              t0 + at + nanoseconds(20834));  // 1/48000 s, rounded up
+  }
+  // Never more than was written.
+  EXPECT_EQ(output->Heard(t0 + hours(24 * 50)), lots);
+}
+
+TEST(SilentOutputCount, TakingOverARunKeepsItsTime) {
+  const pvl::Nanos now = hours(200);
+  const std::uint64_t heard = FramesOf(hours(30)) + 5, written = heard + 4800;
+  auto output = pvl::MakeSilentOutputFrom(heard, written, now);
+  EXPECT_FALSE(output->Failed(now));
+  EXPECT_EQ(output->Heard(now), heard);
+  EXPECT_EQ(output->Heard(now + milliseconds(60)), heard + 60 * 48);
+  EXPECT_EQ(output->Heard(now + milliseconds(100)), written);
+  EXPECT_EQ(output->Heard(now + hours(1)), written);
+  EXPECT_EQ(output->Room(now), 0u);  // 100 ms queued: as far ahead as it goes
+  EXPECT_EQ(output->WhenHeard(written, now), now + milliseconds(100));
+  // Never more heard than written, even when told so.
+  EXPECT_EQ(pvl::MakeSilentOutputFrom(10, 4, now)->Heard(now), 4u);
+}
+
+// A piece of `patterns` times one pattern of 256 empty rows, each row
+// lasting `row_ms` ms; with `delay`, every row is held 15 times more.
+std::vector<std::uint8_t> LongPiece(int patterns, int speed, int tempo,
+                                    bool delay) {
+  xmgen::Module m;
+  m.name = "long";
+  m.channels = 1;
+  m.speed = speed;
+  m.tempo = tempo;
+  xmgen::Pattern p(256, 1);
+  if (delay)
+    for (int r = 0; r < 256; ++r) {
+      p.At(r, 0).effect = 0x0E;
+      p.At(r, 0).param = 0xEF;
+    }
+  m.patterns.push_back(std::move(p));
+  m.orders.assign(static_cast<std::size_t>(patterns), 0);
+  return xmgen::WriteXm(m);
+}
+
+// The service over module devices on a clock of the test's: the element
+// names which long piece to open.
+class LongPositions : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    mci::RegisterDriver("long_test", [](std::string_view element,
+                                        std::unique_ptr<mci::Device>& d) {
+      std::vector<std::uint8_t> bytes;
+      if (element == "minutes") bytes = LongPiece(24, 20, 50, false);  // 102:24
+      if (element == "hours") bytes = LongPiece(256, 24, 32, false);   // 34 h 8 min
+      if (element == "weeks") bytes = LongPiece(256, 24, 32, true);    // 22 days
+      std::unique_ptr<pvl::ModuleDevice> device;
+      mci::Result r =
+          pvl::ModuleDevice::Create(bytes, pvl::MakeSilentOutput(), *clock_, device);
+      if (r.error == 0) {
+        last_ = device.get();
+        d = std::move(device);
+      }
+      return r;
+    });
+  }
+  static void TearDownTestSuite() { mci::UnregisterDriver("long_test"); }
+  void TearDown() override { Send("close all"); }
+
+  std::string Send(const std::string& command) {
+    char reply[81];
+    std::memset(reply, 'x', sizeof reply);
+    const MCIERROR e = mciSendStringA(command.c_str(), reply, sizeof reply, nullptr);
+    EXPECT_EQ(e, 0u) << command << ": " << reply;
+    return reply;
+  }
+  void Advance(int ms) {
+    clock_->Advance(milliseconds(ms));
+    ASSERT_TRUE(Settle(*last_));
+  }
+  void Open(const std::string& which) {
+    Send("open " + which + " type long_test alias long");
+    Send("set long time format ms");
+  }
+
+  static inline ManualClock* clock_ = new ManualClock;
+  static inline pvl::ModuleDevice* last_ = nullptr;
+};
+
+TEST_F(LongPositions, PastOneHundredMinutesToTheEnd) {
+  Open("minutes");
+  EXPECT_EQ(Send("status long length"), "6144000");
+  Send("seek long to 5999990");
+  EXPECT_EQ(Send("status long position"), "5999990");
+  Send("play long");
+  ASSERT_TRUE(Settle(*last_));
+  Advance(10);
+  EXPECT_EQ(Send("status long position"), "6000000");
+  Advance(60000);
+  EXPECT_EQ(Send("status long position"), "6060000");
+  EXPECT_EQ(Send("status long mode"), "playing");
+  Send("seek long to 6143990");
+  Send("play long");
+  ASSERT_TRUE(Settle(*last_));
+  Advance(9);
+  EXPECT_EQ(Send("status long position"), "6143999");
+  EXPECT_EQ(Send("status long mode"), "playing");
+  Advance(1);
+  EXPECT_EQ(Send("status long mode"), "stopped");
+  EXPECT_EQ(Send("status long position"), "6144000");
+}
+
+TEST_F(LongPositions, HoursAndWeeksStayPlainDecimal) {
+  struct Case {
+    const char* which;
+    const char* length;
+    std::uint32_t from;
+  };
+  // 34 h: the frames from the start pass 32 bits. 22 days: the
+  // milliseconds come near the 31 bits of the position the program reads.
+  for (const Case c : {Case{"hours", "122880000", 122000000u},
+                       Case{"weeks", "1966080000", 1966000000u}}) {
+    SCOPED_TRACE(c.which);
+    Open(c.which);
+    EXPECT_EQ(Send("status long length"), c.length);
+    Send("play long from " + std::to_string(c.from));
+    ASSERT_TRUE(Settle(*last_));
+    Advance(1234);
+    EXPECT_EQ(Send("status long position"), std::to_string(c.from + 1234));
+    Send("seek long to end");
+    EXPECT_EQ(Send("status long position"), c.length);
+    Send("close long");
+  }
+}
+
+}  // namespace
