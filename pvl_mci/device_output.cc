@@ -3,14 +3,11 @@
 // has taken, and what the listener has heard lags that by the output
 // latency PortAudio reports for the stream.
 #include <alsa/asoundlib.h>
-#include <fcntl.h>
 #include <jack/jack.h>
 #include <portaudio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -34,39 +31,6 @@ void QuietAudioLibraries() {
   });
 }
 
-// PortAudio itself prints the failed calls of its host APIs (a sound
-// system that cannot read its configuration, a device that refuses a
-// setting) to standard error and has no handler to take them. Standard
-// error points at /dev/null while one of its calls that may do so runs;
-// the program writes nothing there of its own.
-class QuietStderr {
- public:
-  QuietStderr() : lock_(Mutex()) {
-    std::fflush(stderr);
-    saved_ = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) dup2(null, STDERR_FILENO);
-    if (null >= 0) close(null);
-  }
-  ~QuietStderr() {
-    std::fflush(stderr);
-    if (saved_ >= 0) {
-      dup2(saved_, STDERR_FILENO);
-      close(saved_);
-    }
-  }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  static std::mutex& Mutex() {
-    static std::mutex* mutex = new std::mutex;  // outlives devices closed at exit
-    return *mutex;
-  }
-  std::lock_guard<std::mutex> lock_;
-  int saved_ = -1;
-};
-
 constexpr std::uint64_t kRingFrames = 250 * kFramesPerMs;
 // The device's audio thread looks for room this often.
 constexpr Nanos kPoll = std::chrono::milliseconds(5);
@@ -78,7 +42,6 @@ class DeviceOutput final : public Output {
   DeviceOutput() : ring_(kRingFrames * 2) {}
 
   ~DeviceOutput() override {
-    QuietStderr quiet;
     if (stream_ != nullptr) {
       Pa_AbortStream(stream_);
       Pa_CloseStream(stream_);
@@ -88,7 +51,6 @@ class DeviceOutput final : public Output {
 
   bool Open(std::string& error) {
     QuietAudioLibraries();
-    QuietStderr quiet;
     PaError e = Pa_Initialize();
     if (e != paNoError) {
       error = Pa_GetErrorText(e);
@@ -130,14 +92,12 @@ class DeviceOutput final : public Output {
     seen_played_ = 0;
     seen_at_ = now;
     started_ = true;
-    QuietStderr quiet;
     start_failed_ = Pa_StartStream(stream_) != paNoError;
   }
 
   void Halt() override {
     started_ = false;
     if (Pa_IsStreamStopped(stream_) == 0) {
-      QuietStderr quiet;
       Pa_AbortStream(stream_);
     }
   }

@@ -121,8 +121,8 @@ TEST_F(Program, TheDefaultOutputPrintsNothingOfItsOwn) {
   EXPECT_EQ(run.err, "");
 }
 
-// With no sound card (or a sound system that cannot even read its own
-// configuration) nothing of ALSA, JACK or PortAudio reaches standard error:
+// With no sound card (none at all, or a default that names a card that is
+// not there) nothing of ALSA, JACK or PortAudio reaches standard error:
 // "auto" plays silently, "device" fails the open line and says why there.
 class NoSoundCard : public Program,
                     public ::testing::WithParamInterface<const char*> {};
@@ -162,12 +162,10 @@ TEST_P(NoSoundCard, NothingReachesStandardError) {
             std::string::npos);
 }
 
-const char* const kConfigurationNames[] = {"ThisMachine", "AMissingCard",
-                                           "ABrokenConfiguration"};
+const char* const kConfigurationNames[] = {"ThisMachine", "AMissingCard"};
 INSTANTIATE_TEST_SUITE_P(
     Configurations, NoSoundCard,
-    ::testing::Values("", "pcm.!default { type hw card 99 }\n",
-                      "this is { not an ALSA configuration\n"),
+    ::testing::Values("", "pcm.!default { type hw card 99 }\n"),
     [](const ::testing::TestParamInfo<const char*>& info) {
       return std::string(kConfigurationNames[info.index]);
     });
