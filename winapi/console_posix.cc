@@ -19,6 +19,16 @@
 // from then on the query fails at once. When standard input is not a
 // terminal, the answers are read from the controlling terminal, which is then
 // in raw mode for the run too, and other bytes from it are dropped.
+//
+// A terminal on standard input is asked at start whether it speaks the
+// progressive keyboard protocol (ESC [ ? u, then ESC [ c, which every
+// terminal answers: an answer to the second alone is a no). If it does, the
+// program pushes flags that make it report every key's press, repeats and
+// release as escape sequences, and pops them whenever it gives the terminal
+// back (at exit, on a signal that ends or stops it), before the settings are
+// restored; it pushes them again when it takes the terminal back. Ctrl+C,
+// Ctrl+\ and Ctrl+Z then arrive as key reports instead of signals, and the
+// program raises the signal the terminal would have.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -48,6 +58,16 @@ using std::chrono::milliseconds;
 // long an ESC waits for the rest of an escape sequence.
 constexpr milliseconds kReportWait{1000};
 constexpr milliseconds kEscapeWait{50};
+// How long the start waits for the answers about the keyboard protocol.
+constexpr milliseconds kProtocolWait{300};
+
+// The keyboard protocol's flags: disambiguate escape codes (1), report event
+// types (2), report alternate keys (4: the shifted key, for the character),
+// report all keys as escape codes (8).
+constexpr int kKeyFlags = 1 | 2 | 4 | 8;
+constexpr char kPushFlags[] = "\x1b[>15u";
+constexpr char kPopFlags[] = "\x1b[<u";
+static_assert(kKeyFlags == 15);
 
 // The three standard handles; a HANDLE is the address of one of them.
 struct StdHandle {
@@ -78,6 +98,8 @@ volatile sig_atomic_t g_is_raw = 0;   // taken, and in raw mode now
 termios g_saved;                      // its settings as found
 std::atomic<int> g_resumes{0};        // times the program was continued
 std::atomic<bool> g_asking{false};    // a cursor request is unanswered
+volatile sig_atomic_t g_key_flags = 0;  // the terminal speaks the protocol
+volatile sig_atomic_t g_pushed = 0;     // and the program's flags are on
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -94,6 +116,30 @@ termios RawFrom(const termios& found) {
   return raw;
 }
 
+void WriteAll(int fd, const char* bytes, std::size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+// Async-signal-safe, as is PopKeyFlags. Marked pushed before the write, so
+// that a signal in between pops them too.
+void PushKeyFlags(int fd) {
+  g_pushed = 1;
+  WriteAll(fd, kPushFlags, sizeof kPushFlags - 1);
+}
+
+void PopKeyFlags(int fd) {
+  if (!g_pushed) return;
+  WriteAll(fd, kPopFlags, sizeof kPopFlags - 1);
+  tcdrain(fd);
+  g_pushed = 0;
+}
+
 // Async-signal-safe. `drop_input`: what came in before is not for the
 // program (the shell had the terminal, or a cursor answer is stale).
 void TakeTerminal(bool drop_input) {
@@ -103,6 +149,7 @@ void TakeTerminal(bool drop_input) {
   termios raw = RawFrom(g_saved);
   if (drop_input) tcflush(fd, TCIFLUSH);
   if (tcsetattr(fd, TCSANOW, &raw) == 0) g_is_raw = 1;
+  if (g_is_raw && g_key_flags) PushKeyFlags(fd);
 }
 
 // Async-signal-safe: puts the terminal back as it was found and drops what
@@ -119,6 +166,7 @@ void GiveTerminal() {
       nanosleep(&rest, nullptr);
     }
   }
+  PopKeyFlags(fd);
   tcflush(fd, TCIFLUSH);
   tcsetattr(fd, TCSANOW, &g_saved);
   g_is_raw = 0;
@@ -192,6 +240,7 @@ class Terminal {
     Catch(SIGCONT, OnContinueSignal);
     g_fd = fd_;
     TakeTerminal(/*drop_input=*/false);
+    if (keys_count_ && g_is_raw) AskKeyProtocol();
   }
 
   ~Terminal() {
@@ -260,6 +309,49 @@ class Terminal {
   }
 
  private:
+  // Asks whether the terminal speaks the keyboard protocol and, if it does,
+  // turns its key reports on. Keys typed meanwhile are queued as usual.
+  void AskKeyProtocol() {
+    static constexpr char kQuery[] = "\x1b[?u\x1b[c";
+    if (write(fd_, kQuery, sizeof kQuery - 1) !=
+        static_cast<ssize_t>(sizeof kQuery - 1))
+      return;
+    asking_protocol_ = true;
+    const Clock::time_point deadline = Clock::now() + kProtocolWait;
+    while (!attributes_seen_ && Clock::now() < deadline) {
+      int timeout = MillisLeft(deadline);
+      if (decoder_.Holding())
+        timeout = std::min(timeout, MillisLeft(last_byte_ + kEscapeWait));
+      ReadSome(timeout);
+      ExpireEscape();
+    }
+    asking_protocol_ = false;
+    if (!protocol_seen_) return;
+    g_key_flags = kKeyFlags;
+    PushKeyFlags(fd_);
+    decoder_.ReportEvents(true);
+  }
+
+  // With key reports on, the keys that signal come as reports: the program
+  // raises the signal the terminal would have raised, and the key itself is
+  // not queued (as a console does with Ctrl+C). The release of Ctrl+Z's Z
+  // after a stop is dropped with it.
+  bool Signalled(const INPUT_RECORD& record) {
+    if (!g_pushed || !(g_saved.c_lflag & ISIG)) return false;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    const unsigned char c = static_cast<unsigned char>(key.uChar.AsciiChar);
+    if (c == 0 || c == _POSIX_VDISABLE) return false;
+    int sig = c == g_saved.c_cc[VINTR]   ? SIGINT
+              : c == g_saved.c_cc[VQUIT] ? SIGQUIT
+              : c == g_saved.c_cc[VSUSP] ? SIGTSTP
+                                         : 0;
+    if (sig == 0) return false;
+    // To the foreground job, as the terminal sends it; a handler of ours
+    // runs before kill returns.
+    if (key.bKeyDown) kill(0, sig);
+    return true;
+  }
+
   // The answer to a request is input, which a job in the background may not
   // read: like a read, the request stops the job until it is in the
   // foreground. False when that cannot happen.
@@ -297,6 +389,11 @@ class Terminal {
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
     // The terminal is gone: the program ends as when it hangs up.
     if (n <= 0) OnEndSignal(SIGHUP);
+    if (resumes_seen_ != g_resumes.load()) {
+      // Stopped and continued: what was down then has been dropped.
+      resumes_seen_ = g_resumes.load();
+      decoder_.ForgetPressed();
+    }
     term::Decoded decoded;
     decoder_.Feed(std::string_view(bytes, static_cast<std::size_t>(n)),
                   decoded);
@@ -313,9 +410,16 @@ class Terminal {
   }
 
   void Take(const term::Decoded& decoded) {
-    if (keys_count_ && !decoded.keys.empty())
-      queue_.Append(decoded.keys.data(),
-                    static_cast<DWORD>(decoded.keys.size()));
+    if (asking_protocol_) {
+      if (!decoded.protocol_flags.empty() && !attributes_seen_)
+        protocol_seen_ = true;
+      if (decoded.attribute_answers > 0) attributes_seen_ = true;
+    }
+    if (keys_count_) {
+      for (const INPUT_RECORD& record : decoded.keys) {
+        if (!Signalled(record)) queue_.Append(&record, 1);
+      }
+    }
     // An answer nobody waits for (a late one) is dropped.
     if (awaiting_)
       reports_.insert(reports_.end(), decoded.reports.begin(),
@@ -327,6 +431,10 @@ class Terminal {
   bool keys_count_ = false;
   bool dead_ = false;
   bool awaiting_ = false;
+  bool asking_protocol_ = false;
+  bool protocol_seen_ = false;
+  bool attributes_seen_ = false;
+  int resumes_seen_ = 0;
   term::InputDecoder decoder_;
   term::RecordQueue queue_;
   std::vector<term::CursorReport> reports_;
