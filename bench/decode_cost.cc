@@ -1,5 +1,6 @@
 // The reference for the player's cost: renders a module with libopenmpt as
-// fast as it can, at the player's rate and format (48 kHz stereo, 16-bit),
+// fast as it can, at the player's rate and format (48 kHz stereo float,
+// 10 ms at a time),
 // and prints the CPU time it took per second of music.
 //
 //   decode_cost FILE [REPEATS]
@@ -41,8 +42,8 @@ int main(int argc, char** argv) {
   }
   try {
     constexpr int kRate = 48000;
-    constexpr std::size_t kFrames = 1024;
-    std::vector<std::int16_t> buffer(kFrames * 2);
+    constexpr std::size_t kFrames = 480;
+    std::vector<float> buffer(kFrames * 2);
     double music = 0;
     double best = 1e30;
     for (int r = 0; r < repeats; ++r) {

@@ -13,8 +13,12 @@
 // Ctrl+Z the program takes the terminal again when it is continued in the
 // foreground.
 //
-// The cursor position comes from the terminal itself (ESC [ 6 n). Keys that
-// arrive while its answer is awaited go into the input queue in order. A
+// The cursor position comes from the terminal itself (ESC [ 6 n). Between
+// two answers the layer follows the program's own output for as long as its
+// effect on the cursor is certain (see CursorModel), so that a status line
+// redrawn a hundred times a second does not cost two round trips to the
+// terminal each time. Keys that arrive while an answer is awaited go into
+// the input queue in order. A
 // terminal that does not answer in time is taken for one that never will:
 // from then on the query fails at once. When standard input is not a
 // terminal, the answers are read from the controlling terminal, which is then
@@ -82,7 +86,20 @@ int FdOf(HANDLE handle) {
   return -1;
 }
 
-bool IsTerminal(int fd) { return fd >= 0 && isatty(fd) == 1; }
+// What each standard descriptor is does not change while the program runs,
+// so it is looked at once, on first use: -1 not yet, 0 no, 1 yes.
+struct Facts {
+  int open = -1;
+  int terminal = -1;
+  int type = -1;  // a FILE_TYPE_ value
+};
+Facts g_facts[3];
+
+bool IsTerminal(int fd) {
+  if (fd < 0 || fd > 2) return fd >= 0 && isatty(fd) == 1;
+  if (g_facts[fd].terminal < 0) g_facts[fd].terminal = isatty(fd) == 1;
+  return g_facts[fd].terminal == 1;
+}
 bool IsScreen(int fd) { return (fd == 1 || fd == 2) && IsTerminal(fd); }
 
 // ---- Raw mode and signals. The handlers see only these plain values.
@@ -462,6 +479,68 @@ void WindowSize(int fd, winsize& size) {
   if (size.ws_row == 0) size.ws_row = 24;
 }
 
+// ---- Where the cursor is between two answers of the terminal.
+//
+// After an answer, or after one of our own cursor moves, the position is
+// known. Text that the program writes then moves it predictably as long as
+// it is printable ASCII (or CR) and stays short of the last column; anything
+// else (a line feed, another control byte, an escape sequence, non-ASCII
+// text, a character written in the last column, where terminals differ) makes
+// it unknown, and so does a change of the terminal's size or a stop and
+// continue (the shell may have written in between). Unknown means: ask the
+// terminal.
+struct CursorModel {
+  bool known = false;
+  int row = 0;     // 0-based
+  int column = 0;  // 0-based
+  unsigned short rows = 0;
+  unsigned short columns = 0;
+  int resumes = 0;
+};
+
+CursorModel g_cursor[3];  // for descriptors 1 and 2 (0 unused)
+
+// Standard error shares the model of standard output when both are the same
+// terminal.
+CursorModel& ModelOf(int fd) {
+  static const bool shared = [] {
+    struct stat out, err;
+    return fstat(1, &out) == 0 && fstat(2, &err) == 0 &&
+           out.st_rdev == err.st_rdev && S_ISCHR(out.st_mode);
+  }();
+  return g_cursor[fd == 2 && shared ? 1 : fd];
+}
+
+void Know(int fd, int row, int column, const winsize& size) {
+  CursorModel& m = ModelOf(fd);
+  m.known = true;
+  m.row = row;
+  m.column = column;
+  m.rows = size.ws_row;
+  m.columns = size.ws_col;
+  m.resumes = g_resumes.load();
+}
+
+void Follow(int fd, const char* bytes, DWORD length) {
+  CursorModel& m = ModelOf(fd);
+  for (DWORD i = 0; i < length && m.known; ++i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\r') {
+      m.column = 0;
+    } else if (c >= 0x20 && c < 0x7f && m.column + 1 < m.columns) {
+      ++m.column;
+    } else {
+      m.known = false;
+    }
+  }
+}
+
+bool StillKnown(int fd, const winsize& size) {
+  const CursorModel& m = ModelOf(fd);
+  return m.known && m.rows == size.ws_row && m.columns == size.ws_col &&
+         m.resumes == g_resumes.load();
+}
+
 }  // namespace
 
 extern "C" {
@@ -473,7 +552,8 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
            : nStdHandle == STD_ERROR_HANDLE  ? 2
                                              : -1;
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  if (fcntl(fd, F_GETFD) < 0) return nullptr;  // closed: no such handle
+  if (g_facts[fd].open < 0) g_facts[fd].open = fcntl(fd, F_GETFD) >= 0;
+  if (g_facts[fd].open == 0) return nullptr;  // closed: no such handle
   return &g_handles[fd];
 }
 
@@ -495,7 +575,13 @@ BOOL WINAPI GetConsoleScreenBufferInfo(
   winsize size;
   WindowSize(fd, size);
   term::CursorReport where{};
-  if (!TheTerminal().CursorPosition(fd, where)) return FALSE;
+  if (StillKnown(fd, size)) {
+    where.row = ModelOf(fd).row + 1;
+    where.column = ModelOf(fd).column + 1;
+  } else {
+    if (!TheTerminal().CursorPosition(fd, where)) return FALSE;
+    Know(fd, where.row - 1, where.column - 1, size);
+  }
 
   CONSOLE_SCREEN_BUFFER_INFO& info = *lpConsoleScreenBufferInfo;
   info = CONSOLE_SCREEN_BUFFER_INFO{};
@@ -522,8 +608,11 @@ BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput,
   int length = std::snprintf(move, sizeof move, "\x1b[%d;%dH",
                              dwCursorPosition.Y + 1, dwCursorPosition.X + 1);
   DWORD written = 0;
-  return WriteFile(hConsoleOutput, move, static_cast<DWORD>(length), &written,
-                   nullptr);
+  if (!WriteFile(hConsoleOutput, move, static_cast<DWORD>(length), &written,
+                 nullptr))
+    return FALSE;
+  Know(fd, dwCursorPosition.Y, dwCursorPosition.X, size);
+  return TRUE;
 }
 
 BOOL WINAPI PeekConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
@@ -571,6 +660,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
   if (fd < 0 || (lpBuffer == nullptr && nNumberOfBytesToWrite > 0))
     return FALSE;
   const char* bytes = static_cast<const char*>(lpBuffer);
+  if (fd == 1 || fd == 2) Follow(fd, bytes, nNumberOfBytesToWrite);
   while (done < nNumberOfBytesToWrite) {
     ssize_t n = write(fd, bytes + done, nNumberOfBytesToWrite - done);
     if (n > 0) {
@@ -589,14 +679,21 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
 }
 
 DWORD WINAPI GetFileType(HANDLE hFile) {
-  struct stat st;
   int fd = FdOf(hFile);
-  if (fd < 0 || fstat(fd, &st) != 0) return FILE_TYPE_UNKNOWN;
-  if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
-  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode))
-    return FILE_TYPE_DISK;
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
-  return FILE_TYPE_UNKNOWN;
+  if (fd < 0) return FILE_TYPE_UNKNOWN;
+  int& type = g_facts[fd].type;
+  if (type >= 0) return static_cast<DWORD>(type);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return FILE_TYPE_UNKNOWN;
+  if (S_ISCHR(st.st_mode))
+    type = FILE_TYPE_CHAR;
+  else if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode))
+    type = FILE_TYPE_DISK;
+  else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    type = FILE_TYPE_PIPE;
+  else
+    type = FILE_TYPE_UNKNOWN;
+  return static_cast<DWORD>(type);
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
