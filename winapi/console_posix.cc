@@ -114,7 +114,7 @@ volatile sig_atomic_t g_fd = -1;      // the terminal the program takes
 volatile sig_atomic_t g_is_raw = 0;   // taken, and in raw mode now
 termios g_saved;                      // its settings as found
 std::atomic<int> g_resumes{0};        // times the program was continued
-std::atomic<bool> g_asking{false};    // a cursor request is unanswered
+std::atomic<bool> g_asking{false};    // a question to the terminal is open
 volatile sig_atomic_t g_key_flags = 0;  // the terminal speaks the protocol
 volatile sig_atomic_t g_pushed = 0;     // and the program's flags are on
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -170,9 +170,10 @@ void TakeTerminal(bool drop_input) {
 }
 
 // Async-signal-safe: puts the terminal back as it was found and drops what
-// has been typed but not read. An answer to a cursor request still on its
-// way is let in first, so that it is dropped too instead of reaching the
-// shell as typed text.
+// has been typed but not read. An answer to a question (the cursor, the
+// keyboard protocol) still on its way is let in first, so that it is
+// dropped too instead of reaching the shell as typed text. The protocol's
+// flags are popped before the settings go back.
 void GiveTerminal() {
   int fd = g_fd;
   if (fd < 0 || !g_is_raw || !InForeground(fd)) return;
@@ -334,6 +335,7 @@ class Terminal {
         static_cast<ssize_t>(sizeof kQuery - 1))
       return;
     asking_protocol_ = true;
+    g_asking.store(true);  // an answer on its way is dropped at exit too
     const Clock::time_point deadline = Clock::now() + kProtocolWait;
     while (!attributes_seen_ && Clock::now() < deadline) {
       int timeout = MillisLeft(deadline);
@@ -343,6 +345,7 @@ class Terminal {
       ExpireEscape();
     }
     asking_protocol_ = false;
+    g_asking.store(false);
     if (!protocol_seen_) return;
     g_key_flags = kKeyFlags;
     PushKeyFlags(fd_);
