@@ -70,7 +70,6 @@ constexpr milliseconds kProtocolWait{300};
 // report all keys as escape codes (8).
 constexpr int kKeyFlags = 1 | 2 | 4 | 8;
 constexpr char kPushFlags[] = "\x1b[>15u";
-constexpr char kPopFlags[] = "\x1b[<u";
 static_assert(kKeyFlags == 15);
 
 // The three standard handles; a HANDLE is the address of one of them.
@@ -150,11 +149,47 @@ void PushKeyFlags(int fd) {
   WriteAll(fd, kPushFlags, sizeof kPushFlags - 1);
 }
 
+long long NowMillis() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Pops the flags, then waits until the terminal has done so: reports it
+// sent before it saw the pop (the release of the keys of Ctrl+C, say) are
+// still on their way, and would reach the shell as typed text. A device
+// attributes request sent after the pop is answered after them, so they are
+// read and dropped up to that answer, waiting at most kPopWait.
+constexpr int kPopWait = 200;  // ms
+
 void PopKeyFlags(int fd) {
   if (!g_pushed) return;
-  WriteAll(fd, kPopFlags, sizeof kPopFlags - 1);
-  tcdrain(fd);
+  static constexpr char kPopThenAsk[] = "\x1b[<u\x1b[c";
+  WriteAll(fd, kPopThenAsk, sizeof kPopThenAsk - 1);
   g_pushed = 0;
+  const long long deadline = NowMillis() + kPopWait;
+  int state = 0;  // 1 after ESC, 2 after ESC [, 3 in ESC [ ? parameters
+  for (;;) {
+    const long long left = deadline - NowMillis();
+    pollfd p{fd, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return;
+    char bytes[256];
+    ssize_t n = read(fd, bytes, sizeof bytes);
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+      const char c = bytes[i];
+      if (c == '\x1b') {
+        state = 1;
+      } else if (state == 1) {
+        state = c == '[' ? 2 : 0;
+      } else if (state == 2) {
+        state = c == '?' ? 3 : 0;
+      } else if (state == 3) {
+        if (c == 'c') return;  // the answer: all before it is dropped
+        if ((c < '0' || c > '9') && c != ';') state = 0;
+      }
+    }
+  }
 }
 
 // Async-signal-safe. `drop_input`: what came in before is not for the

@@ -175,7 +175,8 @@ TEST(KeyProtocol, SilentTerminalIsTakenForOneWithoutIt) {
 }
 
 // An interactive shell in a terminal that speaks the protocol: Ctrl+Z pops
-// the flags before the shell gets the terminal, fg pushes them again.
+// the flags before the shell gets the terminal, and the reports that were on
+// their way meanwhile do not reach the shell; fg pushes the flags again.
 TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
   pty::Session session(24, 80);
   session.SpeakKeyProtocol(true);
@@ -188,10 +189,28 @@ TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
   ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
   ASSERT_EQ(session.KeyFlags(), kPushed);
 
-  session.Send(Press('z', 5));
+  // The keys of Ctrl+Z let go before the terminal sees the pop.
+  session.SendBeforeNextPop(Release('z', 5) + Release(57442, 1));
+  session.Send(Press(57442, 5) + Press('z', 5));
   ASSERT_TRUE(session.WaitForText("Stopped", kLong)) << Shown(session);
   EXPECT_EQ(session.KeyFlags(), 0);
   EXPECT_EQ(session.KeyFlagPops(), 1);
+  ASSERT_TRUE(session.WaitUntil(
+      [&] {
+        std::string seen = session.Transcript();
+        std::size_t at = seen.rfind("Stopped");
+        return at != std::string::npos &&
+               seen.find("$ ", at) != std::string::npos;
+      },
+      kLong));
+  session.Send("echo clean\r");
+  EXPECT_TRUE(session.WaitUntil(
+      [&] {
+        int typed = session.FindRow("$ echo clean");
+        return typed >= 0 && session.Row(typed + 1) == "clean";
+      },
+      kLong))
+      << Shown(session);
 
   session.Send("fg\r");
   ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlags() == kPushed; },

@@ -195,6 +195,11 @@ int Session::KeyFlags() const {
   return key_flags_.empty() ? 0 : key_flags_.back();
 }
 
+void Session::SendBeforeNextPop(std::string bytes) {
+  std::lock_guard lock(mutex_);
+  before_pop_ = std::move(bytes);
+}
+
 int Session::KeyFlagPushes() const {
   std::lock_guard lock(mutex_);
   return pushes_;
@@ -275,6 +280,8 @@ void Session::KeyProtocolLocked(const std::string& sequence) {
       break;
     case '<': {
       ++pops_;
+      replies_ += before_pop_;  // sent before anything that follows the pop
+      before_pop_.clear();
       int count = given ? numbers[0] : 1;
       while (count-- > 0 && !key_flags_.empty()) key_flags_.pop_back();
       break;

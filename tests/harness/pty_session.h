@@ -63,6 +63,9 @@ class Session {
   // The flags in force (the top of the stack; 0 when it is empty), and how
   // many pushes and pops the program has sent.
   int KeyFlags() const;
+  // Key reports the terminal sends just before it sees the program's next
+  // pop, as a real one may have sent them while the pop was on its way.
+  void SendBeforeNextPop(std::string bytes);
   int KeyFlagPushes() const;
   int KeyFlagPops() const;
 
@@ -139,6 +142,7 @@ class Session {
   std::vector<int> key_flags_;   // the protocol's stack, top last
   int pushes_ = 0;
   int pops_ = 0;
+  std::string before_pop_;
   std::string replies_;
   std::string transcript_;
   std::vector<int> damage_;
