@@ -293,7 +293,7 @@ class Terminal {
     Catch(SIGCONT, OnContinueSignal);
     g_fd = fd_;
     TakeTerminal(/*drop_input=*/false);
-    if (keys_count_ && g_is_raw) AskKeyProtocol();
+    AskKeyProtocol();
   }
 
   ~Terminal() {
@@ -308,6 +308,7 @@ class Terminal {
 
   // Takes in everything the terminal has sent so far, without waiting.
   void Poll() {
+    AskKeyProtocol();
     while (ReadSome(0)) {
     }
     ExpireEscape();
@@ -315,6 +316,7 @@ class Terminal {
 
   // Waits until the queue holds a record.
   void WaitForRecord() {
+    AskKeyProtocol();
     Poll();
     while (queue_.empty()) {
       int timeout = -1;
@@ -328,6 +330,7 @@ class Terminal {
   // gives the 1-based row and column.
   bool CursorPosition(int out_fd, term::CursorReport& where) {
     if (dead_ || fd_ < 0 || !WaitForForeground()) return false;
+    AskKeyProtocol();
     awaiting_ = true;
     g_asking.store(true);
     int resumes = -1;
@@ -364,7 +367,11 @@ class Terminal {
  private:
   // Asks whether the terminal speaks the keyboard protocol and, if it does,
   // turns its key reports on. Keys typed meanwhile are queued as usual.
+  // Once, as soon as the program has the terminal: at start, or when a job
+  // started in the background first has it in the foreground.
   void AskKeyProtocol() {
+    if (asked_ || !keys_count_ || !g_is_raw) return;
+    asked_ = true;
     static constexpr char kQuery[] = "\x1b[?u\x1b[c";
     if (write(fd_, kQuery, sizeof kQuery - 1) !=
         static_cast<ssize_t>(sizeof kQuery - 1))
@@ -486,6 +493,7 @@ class Terminal {
   bool keys_count_ = false;
   bool dead_ = false;
   bool awaiting_ = false;
+  bool asked_ = false;
   bool asking_protocol_ = false;
   bool protocol_seen_ = false;
   bool attributes_seen_ = false;

@@ -238,4 +238,43 @@ TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
   ExpectExitZero(session);
 }
 
+// Started in the background, the program asks only once it has the
+// terminal: the answers would otherwise go to the shell.
+TEST(KeyProtocol, BackgroundJobAsksOnceInTheForeground) {
+  pty::Session session(24, 80);
+  session.SpeakKeyProtocol(true);
+  ASSERT_TRUE(session.Start(pty::Command{
+      {"/bin/bash", "--norc", "--noprofile", "-i"},
+      {"PS1=$ ", "HISTFILE=/dev/null", "MCIPLAY_SCRIPT_MS=60000"},
+      {}}));
+  ASSERT_TRUE(session.WaitForText("$", kLong));
+  session.Send(std::string(MCIPLAY_SCRIPTED) + " &\r");
+  ASSERT_TRUE(session.WaitForText(kPlayLine, kLong));
+  std::this_thread::sleep_for(Millis(500));
+  EXPECT_EQ(session.Transcript().find("\x1b[?u"), std::string::npos);
+  EXPECT_EQ(session.KeyFlagPushes(), 0);
+
+  session.Send("fg\r");
+  ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlags() == kPushed; },
+                                kLong))
+      << Shown(session);
+  ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
+  session.Send(Press('q') + Release('q'));
+  ASSERT_TRUE(session.WaitForText(kPrompt, kLong)) << Shown(session);
+  session.Send(Press('x') + Release('x'));
+  ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlagPops() == 1; },
+                                kLong));
+  EXPECT_EQ(session.KeyFlags(), 0);
+  ASSERT_TRUE(session.WaitUntil(
+      [&] {
+        std::string seen = session.Transcript();
+        std::size_t at = seen.rfind(kPrompt);
+        return at != std::string::npos &&
+               seen.find("$ ", at) != std::string::npos;
+      },
+      kLong));
+  session.Send("exit\r");
+  ExpectExitZero(session);
+}
+
 }  // namespace
