@@ -23,6 +23,16 @@
 // from then on the query fails at once. When standard input is not a
 // terminal, the answers are read from the controlling terminal, which is then
 // in raw mode for the run too, and other bytes from it are dropped.
+//
+// A terminal on standard input is asked at start whether it speaks the
+// progressive keyboard protocol (ESC [ ? u, then ESC [ c, which every
+// terminal answers: an answer to the second alone is a no). If it does, the
+// program pushes flags that make it report every key's press, repeats and
+// release as escape sequences, and pops them whenever it gives the terminal
+// back (at exit, on a signal that ends or stops it), before the settings are
+// restored; it pushes them again when it takes the terminal back. Ctrl+C,
+// Ctrl+\ and Ctrl+Z then arrive as key reports instead of signals, and the
+// program raises the signal the terminal would have.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -52,6 +62,15 @@ using std::chrono::milliseconds;
 // long an ESC waits for the rest of an escape sequence.
 constexpr milliseconds kReportWait{1000};
 constexpr milliseconds kEscapeWait{50};
+// How long the start waits for the answers about the keyboard protocol.
+constexpr milliseconds kProtocolWait{300};
+
+// The keyboard protocol's flags: disambiguate escape codes (1), report event
+// types (2), report alternate keys (4: the shifted key, for the character),
+// report all keys as escape codes (8).
+constexpr int kKeyFlags = 1 | 2 | 4 | 8;
+constexpr char kPushFlags[] = "\x1b[>15u";
+static_assert(kKeyFlags == 15);
 
 // The three standard handles; a HANDLE is the address of one of them.
 struct StdHandle {
@@ -94,7 +113,9 @@ volatile sig_atomic_t g_fd = -1;      // the terminal the program takes
 volatile sig_atomic_t g_is_raw = 0;   // taken, and in raw mode now
 termios g_saved;                      // its settings as found
 std::atomic<int> g_resumes{0};        // times the program was continued
-std::atomic<bool> g_asking{false};    // a cursor request is unanswered
+std::atomic<bool> g_asking{false};    // a question to the terminal is open
+volatile sig_atomic_t g_key_flags = 0;  // the terminal speaks the protocol
+volatile sig_atomic_t g_pushed = 0;     // and the program's flags are on
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -111,6 +132,66 @@ termios RawFrom(const termios& found) {
   return raw;
 }
 
+void WriteAll(int fd, const char* bytes, std::size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+// Async-signal-safe, as is PopKeyFlags. Marked pushed before the write, so
+// that a signal in between pops them too.
+void PushKeyFlags(int fd) {
+  g_pushed = 1;
+  WriteAll(fd, kPushFlags, sizeof kPushFlags - 1);
+}
+
+long long NowMillis() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Pops the flags, then waits until the terminal has done so: reports it
+// sent before it saw the pop (the release of the keys of Ctrl+C, say) are
+// still on their way, and would reach the shell as typed text. A device
+// attributes request sent after the pop is answered after them, so they are
+// read and dropped up to that answer, waiting at most kPopWait.
+constexpr int kPopWait = 200;  // ms
+
+void PopKeyFlags(int fd) {
+  if (!g_pushed) return;
+  static constexpr char kPopThenAsk[] = "\x1b[<u\x1b[c";
+  WriteAll(fd, kPopThenAsk, sizeof kPopThenAsk - 1);
+  g_pushed = 0;
+  const long long deadline = NowMillis() + kPopWait;
+  int state = 0;  // 1 after ESC, 2 after ESC [, 3 in ESC [ ? parameters
+  for (;;) {
+    const long long left = deadline - NowMillis();
+    pollfd p{fd, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return;
+    char bytes[256];
+    ssize_t n = read(fd, bytes, sizeof bytes);
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+      const char c = bytes[i];
+      if (c == '\x1b') {
+        state = 1;
+      } else if (state == 1) {
+        state = c == '[' ? 2 : 0;
+      } else if (state == 2) {
+        state = c == '?' ? 3 : 0;
+      } else if (state == 3) {
+        if (c == 'c') return;  // the answer: all before it is dropped
+        if ((c < '0' || c > '9') && c != ';') state = 0;
+      }
+    }
+  }
+}
+
 // Async-signal-safe. `drop_input`: what came in before is not for the
 // program (the shell had the terminal, or a cursor answer is stale).
 void TakeTerminal(bool drop_input) {
@@ -120,12 +201,14 @@ void TakeTerminal(bool drop_input) {
   termios raw = RawFrom(g_saved);
   if (drop_input) tcflush(fd, TCIFLUSH);
   if (tcsetattr(fd, TCSANOW, &raw) == 0) g_is_raw = 1;
+  if (g_is_raw && g_key_flags) PushKeyFlags(fd);
 }
 
 // Async-signal-safe: puts the terminal back as it was found and drops what
-// has been typed but not read. An answer to a cursor request still on its
-// way is let in first, so that it is dropped too instead of reaching the
-// shell as typed text.
+// has been typed but not read. An answer to a question (the cursor, the
+// keyboard protocol) still on its way is let in first, so that it is
+// dropped too instead of reaching the shell as typed text. The protocol's
+// flags are popped before the settings go back.
 void GiveTerminal() {
   int fd = g_fd;
   if (fd < 0 || !g_is_raw || !InForeground(fd)) return;
@@ -136,6 +219,7 @@ void GiveTerminal() {
       nanosleep(&rest, nullptr);
     }
   }
+  PopKeyFlags(fd);
   tcflush(fd, TCIFLUSH);
   tcsetattr(fd, TCSANOW, &g_saved);
   g_is_raw = 0;
@@ -209,6 +293,7 @@ class Terminal {
     Catch(SIGCONT, OnContinueSignal);
     g_fd = fd_;
     TakeTerminal(/*drop_input=*/false);
+    AskKeyProtocol();
   }
 
   ~Terminal() {
@@ -223,6 +308,7 @@ class Terminal {
 
   // Takes in everything the terminal has sent so far, without waiting.
   void Poll() {
+    AskKeyProtocol();
     while (ReadSome(0)) {
     }
     ExpireEscape();
@@ -230,6 +316,7 @@ class Terminal {
 
   // Waits until the queue holds a record.
   void WaitForRecord() {
+    AskKeyProtocol();
     Poll();
     while (queue_.empty()) {
       int timeout = -1;
@@ -243,6 +330,7 @@ class Terminal {
   // gives the 1-based row and column.
   bool CursorPosition(int out_fd, term::CursorReport& where) {
     if (dead_ || fd_ < 0 || !WaitForForeground()) return false;
+    AskKeyProtocol();
     awaiting_ = true;
     g_asking.store(true);
     int resumes = -1;
@@ -277,6 +365,55 @@ class Terminal {
   }
 
  private:
+  // Asks whether the terminal speaks the keyboard protocol and, if it does,
+  // turns its key reports on. Keys typed meanwhile are queued as usual.
+  // Once, as soon as the program has the terminal: at start, or when a job
+  // started in the background first has it in the foreground.
+  void AskKeyProtocol() {
+    if (asked_ || !keys_count_ || !g_is_raw) return;
+    asked_ = true;
+    static constexpr char kQuery[] = "\x1b[?u\x1b[c";
+    if (write(fd_, kQuery, sizeof kQuery - 1) !=
+        static_cast<ssize_t>(sizeof kQuery - 1))
+      return;
+    asking_protocol_ = true;
+    g_asking.store(true);  // an answer on its way is dropped at exit too
+    const Clock::time_point deadline = Clock::now() + kProtocolWait;
+    while (!attributes_seen_ && Clock::now() < deadline) {
+      int timeout = MillisLeft(deadline);
+      if (decoder_.Holding())
+        timeout = std::min(timeout, MillisLeft(last_byte_ + kEscapeWait));
+      ReadSome(timeout);
+      ExpireEscape();
+    }
+    asking_protocol_ = false;
+    g_asking.store(false);
+    if (!protocol_seen_) return;
+    g_key_flags = kKeyFlags;
+    PushKeyFlags(fd_);
+    decoder_.ReportEvents(true);
+  }
+
+  // With key reports on, the keys that signal come as reports: the program
+  // raises the signal the terminal would have raised, and the key itself is
+  // not queued (as a console does with Ctrl+C). The release of Ctrl+Z's Z
+  // after a stop is dropped with it.
+  bool Signalled(const INPUT_RECORD& record) {
+    if (!g_pushed || !(g_saved.c_lflag & ISIG)) return false;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    const unsigned char c = static_cast<unsigned char>(key.uChar.AsciiChar);
+    if (c == 0 || c == _POSIX_VDISABLE) return false;
+    int sig = c == g_saved.c_cc[VINTR]   ? SIGINT
+              : c == g_saved.c_cc[VQUIT] ? SIGQUIT
+              : c == g_saved.c_cc[VSUSP] ? SIGTSTP
+                                         : 0;
+    if (sig == 0) return false;
+    // To the foreground job, as the terminal sends it; a handler of ours
+    // runs before kill returns.
+    if (key.bKeyDown) kill(0, sig);
+    return true;
+  }
+
   // The answer to a request is input, which a job in the background may not
   // read: like a read, the request stops the job until it is in the
   // foreground. False when that cannot happen.
@@ -314,6 +451,11 @@ class Terminal {
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
     // The terminal is gone: the program ends as when it hangs up.
     if (n <= 0) OnEndSignal(SIGHUP);
+    if (resumes_seen_ != g_resumes.load()) {
+      // Stopped and continued: what was down then has been dropped.
+      resumes_seen_ = g_resumes.load();
+      decoder_.ForgetPressed();
+    }
     term::Decoded decoded;
     decoder_.Feed(std::string_view(bytes, static_cast<std::size_t>(n)),
                   decoded);
@@ -330,9 +472,16 @@ class Terminal {
   }
 
   void Take(const term::Decoded& decoded) {
-    if (keys_count_ && !decoded.keys.empty())
-      queue_.Append(decoded.keys.data(),
-                    static_cast<DWORD>(decoded.keys.size()));
+    if (asking_protocol_) {
+      if (!decoded.protocol_flags.empty() && !attributes_seen_)
+        protocol_seen_ = true;
+      if (decoded.attribute_answers > 0) attributes_seen_ = true;
+    }
+    if (keys_count_) {
+      for (const INPUT_RECORD& record : decoded.keys) {
+        if (!Signalled(record)) queue_.Append(&record, 1);
+      }
+    }
     // An answer nobody waits for (a late one) is dropped.
     if (awaiting_)
       reports_.insert(reports_.end(), decoded.reports.begin(),
@@ -344,6 +493,11 @@ class Terminal {
   bool keys_count_ = false;
   bool dead_ = false;
   bool awaiting_ = false;
+  bool asked_ = false;
+  bool asking_protocol_ = false;
+  bool protocol_seen_ = false;
+  bool attributes_seen_ = false;
+  int resumes_seen_ = 0;
   term::InputDecoder decoder_;
   term::RecordQueue queue_;
   std::vector<term::CursorReport> reports_;

@@ -1,5 +1,6 @@
 #include "winapi/term_input.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace term {
@@ -19,28 +20,43 @@ constexpr WORD kPunctuationKeys[] = {
     VK_OEM_7, VK_OEM_COMMA, VK_OEM_PERIOD, VK_OEM_2};
 
 // The control-key state that the modifier parameter of a sequence stands
-// for: 1 + (Shift 1, Alt 2, Ctrl 4).
+// for: 1 + (Shift 1, Alt 2, Ctrl 4, and in the keyboard protocol Super 8,
+// Hyper 16, Meta 32, Caps Lock 64, Num Lock 128).
 DWORD Modifiers(int parameter) {
-  if (parameter < 2) return 0;
+  if (parameter < 2 || parameter > 256) return 0;
   int bits = parameter - 1;
   DWORD state = 0;
   if (bits & 1) state |= SHIFT_PRESSED;
   if (bits & 2) state |= LEFT_ALT_PRESSED;
   if (bits & 4) state |= LEFT_CTRL_PRESSED;
+  if (bits & 64) state |= CAPSLOCK_ON;
+  if (bits & 128) state |= NUMLOCK_ON;
   return state;
 }
 
-// The numbers of a parameter text such as "12;5"; an empty field gives 0.
-std::vector<int> Parameters(std::string_view text) {
-  std::vector<int> values(1, 0);
+// The fields of a parameter text such as "97:65;2:3": fields split by ';',
+// each a list of numbers split by ':'. An empty number is 0; every field has
+// at least one.
+using Fields = std::vector<std::vector<int>>;
+Fields Parameters(std::string_view text) {
+  Fields fields(1, std::vector<int>(1, 0));
   for (char c : text) {
     if (c == ';') {
-      values.push_back(0);
-    } else if (c >= '0' && c <= '9' && values.back() < 100000) {
-      values.back() = values.back() * 10 + (c - '0');
+      fields.emplace_back(1, 0);
+    } else if (c == ':') {
+      fields.back().push_back(0);
+    } else if (c >= '0' && c <= '9' && fields.back().back() < 10000000) {
+      fields.back().back() = fields.back().back() * 10 + (c - '0');
     }
   }
-  return values;
+  return fields;
+}
+
+// Field `f`, number `n` of it, or `otherwise` when it is not there or 0.
+int FieldOr(const Fields& fields, std::size_t f, std::size_t n, int otherwise) {
+  if (f >= fields.size() || n >= fields[f].size() || fields[f][n] == 0)
+    return otherwise;
+  return fields[f][n];
 }
 
 // The key of a final byte that is the same after ESC [ and after ESC O.
@@ -90,6 +106,66 @@ bool Enhanced(WORD key) {
   return (key >= VK_PRIOR && key <= VK_DOWN) || key == VK_INSERT ||
          key == VK_DELETE;
 }
+
+// The keys the keyboard protocol numbers in the private use area, from
+// Caps Lock (57358) on; 0 for those the console has no key for.
+struct ProtocolKeyInfo {
+  WORD virtual_key;
+  char ascii;
+  DWORD state;
+};
+
+ProtocolKeyInfo PrivateKey(int code) {
+  const DWORD e = ENHANCED_KEY;
+  if (code >= 57376 && code <= 57387)  // F13 to F24
+    return {static_cast<WORD>(VK_F13 + (code - 57376)), 0, 0};
+  if (code >= 57399 && code <= 57408)  // the keypad's digits
+    return {static_cast<WORD>(VK_NUMPAD0 + (code - 57399)),
+            static_cast<char>('0' + (code - 57399)), 0};
+  switch (code) {
+    case 57358: return {VK_CAPITAL, 0, 0};
+    case 57359: return {VK_SCROLL, 0, 0};
+    case 57360: return {VK_NUMLOCK, 0, e};
+    case 57361: return {VK_SNAPSHOT, 0, e};
+    case 57362: return {VK_PAUSE, 0, 0};
+    case 57363: return {VK_APPS, 0, e};
+    case 57409: return {VK_DECIMAL, '.', 0};
+    case 57410: return {VK_DIVIDE, '/', e};
+    case 57411: return {VK_MULTIPLY, '*', 0};
+    case 57412: return {VK_SUBTRACT, '-', 0};
+    case 57413: return {VK_ADD, '+', 0};
+    case 57414: return {VK_RETURN, '\r', e};
+    case 57415: return {VK_OEM_PLUS, '=', 0};
+    case 57416: return {VK_SEPARATOR, ',', 0};
+    case 57417: return {VK_LEFT, 0, 0};
+    case 57418: return {VK_RIGHT, 0, 0};
+    case 57419: return {VK_UP, 0, 0};
+    case 57420: return {VK_DOWN, 0, 0};
+    case 57421: return {VK_PRIOR, 0, 0};
+    case 57422: return {VK_NEXT, 0, 0};
+    case 57423: return {VK_HOME, 0, 0};
+    case 57424: return {VK_END, 0, 0};
+    case 57425: return {VK_INSERT, 0, 0};
+    case 57426: return {VK_DELETE, 0, 0};
+    case 57427: return {VK_CLEAR, 0, 0};
+    case 57441: return {VK_SHIFT, 0, 0};    // left Shift
+    case 57442: return {VK_CONTROL, 0, 0};  // left Ctrl
+    case 57443: return {VK_MENU, 0, 0};     // left Alt
+    case 57444: return {VK_LWIN, 0, e};
+    case 57447: return {VK_SHIFT, 0, 0};    // right Shift
+    case 57448: return {VK_CONTROL, 0, e};  // right Ctrl
+    case 57449: return {VK_MENU, 0, e};     // right Alt
+    case 57450: return {VK_RWIN, 0, e};
+    default: return {0, 0, 0};
+  }
+}
+
+// Ids that tell apart, for matching releases, the keys of the cursor and
+// function key forms from those numbered by their code.
+constexpr unsigned kTildeIds = 0x200000;
+constexpr unsigned kFinalIds = 0x300000;
+// No more keys than this are taken to be down at once.
+constexpr std::size_t kMaxPressed = 32;
 
 }  // namespace
 
@@ -237,27 +313,129 @@ void InputDecoder::Ground(unsigned char c, Decoded& out) {
 
 void InputDecoder::FinishCsi(unsigned char final_byte, Decoded& out) {
   std::string_view text = std::string_view(held_).substr(1);  // after '['
-  // Private sequences (ESC [ ? ..., ESC [ > ...) answer questions this
-  // program never asks.
+  if (!text.empty() && text[0] == '?') {
+    // Answers: the keyboard protocol's flags, the device attributes.
+    if (final_byte == 'u') {
+      out.protocol_flags.push_back(Parameters(text.substr(1))[0][0]);
+    } else if (final_byte == 'c') {
+      ++out.attribute_answers;
+    }
+    return;
+  }
+  // Other private sequences (ESC [ > ...) answer questions this program
+  // never asks.
   if (!text.empty() && (text[0] < '0' || text[0] > ';')) return;
-  std::vector<int> p = Parameters(text);
-  if (final_byte == 'R' && p.size() == 2 && p[0] > 0 && p[1] > 0) {
-    out.reports.push_back(CursorReport{p[0], p[1]});
+  Fields p = Parameters(text);
+  if (final_byte == 'R' && p.size() == 2 && p[0].size() == 1 &&
+      p[1].size() == 1 && p[0][0] > 0 && p[1][0] > 0) {
+    out.reports.push_back(CursorReport{p[0][0], p[1][0]});
     return;
   }
-  DWORD modifiers = Modifiers(p.size() > 1 ? p[1] : 0);
+  DWORD modifiers = Modifiers(FieldOr(p, 1, 0, 1));
+  int event = FieldOr(p, 1, 1, 1);
+  if (final_byte == 'u') {
+    ProtocolKey(p[0][0], FieldOr(p, 0, 1, 0), modifiers, event, out);
+    return;
+  }
   if (final_byte == 'Z') {
-    AppendKey(out.keys, VK_TAB, '\t', SHIFT_PRESSED);
+    Event(kFinalIds + 'Z', VK_TAB, '\t', SHIFT_PRESSED, event, out);
     return;
   }
-  WORD key = final_byte == '~' ? TildeKey(p[0]) : CursorKey(final_byte);
+  WORD key = final_byte == '~' ? TildeKey(p[0][0]) : CursorKey(final_byte);
   if (key == 0) return;
-  AppendKey(out.keys, key, 0, modifiers | (Enhanced(key) ? ENHANCED_KEY : 0));
+  unsigned id = final_byte == '~'
+                    ? kTildeIds + static_cast<unsigned>(p[0][0])
+                    : kFinalIds + final_byte;
+  Event(id, key, 0, modifiers | (Enhanced(key) ? ENHANCED_KEY : 0), event,
+        out);
+}
+
+void InputDecoder::ProtocolKey(int code, int shifted, DWORD state, int event,
+                               Decoded& out) {
+  const bool shift = (state & SHIFT_PRESSED) != 0;
+  const bool ctrl = (state & LEFT_CTRL_PRESSED) != 0;
+  const unsigned id = static_cast<unsigned>(code);
+  WORD key = 0;
+  char ascii = 0;
+  switch (code) {
+    case 13: Event(id, VK_RETURN, '\r', state, event, out); return;
+    case 9: Event(id, VK_TAB, '\t', state, event, out); return;
+    case 8:
+    case 127: Event(id, VK_BACK, 0x08, state, event, out); return;
+    case 27: Event(id, VK_ESCAPE, kEsc, state, event, out); return;
+    case 32: Event(id, VK_SPACE, ctrl ? 0 : ' ', state, event, out); return;
+    default: break;
+  }
+  if (code >= 'a' && code <= 'z') {
+    key = static_cast<WORD>(code - 'a' + 'A');
+    // Caps Lock turns the letter's case round, as Shift does.
+    bool upper = shift != ((state & CAPSLOCK_ON) != 0);
+    ascii = ctrl    ? static_cast<char>(code - 'a' + 1)
+            : upper ? static_cast<char>(code - 'a' + 'A')
+                    : static_cast<char>(code);
+  } else if (code > 32 && code < 127) {
+    const char* plain = std::strchr(kPlain, code);
+    if (plain == nullptr) return;  // not a key of its own (a shifted form)
+    std::size_t index = static_cast<std::size_t>(plain - kPlain);
+    key = kPunctuationKeys[index];
+    // The character the terminal says Shift gives, or that of a US layout.
+    char with_shift = shifted > 32 && shifted < 127
+                          ? static_cast<char>(shifted)
+                          : kShifted[index];
+    ascii = shift ? with_shift : static_cast<char>(code);
+    if (ctrl) {
+      switch (code) {
+        case '[': ascii = 0x1B; break;
+        case '\\': ascii = 0x1C; break;
+        case ']': ascii = 0x1D; break;
+        case '6': ascii = 0x1E; break;
+        case '-': ascii = 0x1F; break;
+        default: ascii = 0; break;
+      }
+    }
+  } else if (code >= 57344 && code <= 63743) {  // the private use area
+    ProtocolKeyInfo info = PrivateKey(code);
+    if (info.virtual_key == 0) return;
+    Event(id, info.virtual_key, info.ascii, state | info.state, event, out);
+    return;
+  } else if (code >= 128 && code <= 0x10FFFF) {
+    // A key of another layout: its character is outside ASCII.
+    ascii = '?';
+  } else {
+    return;
+  }
+  Event(id, key, ascii, state, event, out);
+}
+
+void InputDecoder::Event(unsigned id, WORD virtual_key, char ascii,
+                         DWORD state, int event, Decoded& out) {
+  if (!events_) {
+    AppendKey(out.keys, virtual_key, ascii, state);
+    return;
+  }
+  if (event < 1 || event > 3) return;
+  auto seen = std::find(pressed_.begin(), pressed_.end(), id);
+  if (event == 3) {
+    if (seen == pressed_.end()) return;  // its press came before we listened
+    pressed_.erase(seen);
+  } else if (seen == pressed_.end()) {
+    if (pressed_.size() == kMaxPressed) pressed_.erase(pressed_.begin());
+    pressed_.push_back(id);
+  }
+  INPUT_RECORD record;
+  std::memset(&record, 0, sizeof record);
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent.bKeyDown = event == 3 ? FALSE : TRUE;
+  record.Event.KeyEvent.wRepeatCount = 1;
+  record.Event.KeyEvent.wVirtualKeyCode = virtual_key;
+  record.Event.KeyEvent.uChar.AsciiChar = ascii;
+  record.Event.KeyEvent.dwControlKeyState = state;
+  out.keys.push_back(record);
 }
 
 void InputDecoder::FinishSs3(unsigned char final_byte, Decoded& out) {
-  std::vector<int> p = Parameters(std::string_view(held_).substr(1));
-  DWORD modifiers = Modifiers(p[0]);
+  Fields p = Parameters(std::string_view(held_).substr(1));
+  DWORD modifiers = Modifiers(p[0][0]);
   if (final_byte == 'M') {  // the keypad's Enter
     AppendKey(out.keys, VK_RETURN, '\r', modifiers | ENHANCED_KEY);
     return;

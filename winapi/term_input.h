@@ -12,6 +12,17 @@
 // UTF-8 character is held until more bytes come; when none come for a short
 // while the caller calls Expire, and what was held counts as keys typed one
 // by one (a lone ESC is the Escape key).
+//
+// A terminal that speaks the progressive keyboard protocol, once asked to
+// report event types (ReportEvents), sends every key as an escape sequence
+// (ESC [ code ; modifiers : event u, or the cursor and function key forms
+// with ": event" after the modifiers) for its press, each repeat and its
+// release. Each becomes one record then: a press or a repeat a record with
+// bKeyDown set and wRepeatCount 1, a release one with bKeyDown clear. A
+// release counts only for a key whose press or repeat was seen, so the
+// release of a key held down before the protocol was on gives nothing.
+// Characters that still come as plain bytes (pasted text) are a press and a
+// release each, as before.
 #ifndef MCIPLAY_WINAPI_TERM_INPUT_H
 #define MCIPLAY_WINAPI_TERM_INPUT_H
 
@@ -32,6 +43,11 @@ struct CursorReport {
 struct Decoded {
   std::vector<INPUT_RECORD> keys;
   std::vector<CursorReport> reports;
+  // The terminal's answers to the protocol query (ESC [ ? flags u): the
+  // flags in force; and the number of primary device attribute answers
+  // (ESC [ ? ... c).
+  std::vector<int> protocol_flags;
+  int attribute_answers = 0;
 };
 
 class InputDecoder {
@@ -44,6 +60,14 @@ class InputDecoder {
   // No more bytes came: the held ones are keys of their own.
   void Expire(Decoded& out);
 
+  // The terminal reports presses, repeats and releases from now on.
+  void ReportEvents(bool on) { events_ = on; }
+  bool ReportsEvents() const { return events_; }
+
+  // Keys pressed so far and not released are forgotten: their releases will
+  // give nothing (the terminal was away, or what it sent was dropped).
+  void ForgetPressed() { pressed_.clear(); }
+
  private:
   enum class State { kGround, kEscape, kCsi, kSs3, kUtf8 };
 
@@ -51,10 +75,18 @@ class InputDecoder {
   void Ground(unsigned char c, Decoded& out);
   void FinishCsi(unsigned char final_byte, Decoded& out);
   void FinishSs3(unsigned char final_byte, Decoded& out);
+  void ProtocolKey(int code, int shifted, DWORD state, int event,
+                   Decoded& out);
+  // A key from an escape sequence. `id` tells keys apart for matching a
+  // release with its press; `event` is 1 press, 2 repeat, 3 release.
+  void Event(unsigned id, WORD virtual_key, char ascii, DWORD state,
+             int event, Decoded& out);
 
   State state_ = State::kGround;
   std::string held_;  // bytes of the unfinished sequence, after the ESC
   int utf8_left_ = 0;
+  bool events_ = false;
+  std::vector<unsigned> pressed_;  // ids of keys down, oldest first
 };
 
 // Appends the press and the release of one key.

@@ -185,10 +185,121 @@ void Session::ReadLoop() {
   }
 }
 
+void Session::SpeakKeyProtocol(bool speak) {
+  std::lock_guard lock(mutex_);
+  speak_protocol_ = speak;
+}
+
+int Session::KeyFlags() const {
+  std::lock_guard lock(mutex_);
+  return key_flags_.empty() ? 0 : key_flags_.back();
+}
+
+void Session::SendBeforeNextPop(std::string bytes) {
+  std::lock_guard lock(mutex_);
+  before_pop_ = std::move(bytes);
+}
+
+int Session::KeyFlagPushes() const {
+  std::lock_guard lock(mutex_);
+  return pushes_;
+}
+
+int Session::KeyFlagPops() const {
+  std::lock_guard lock(mutex_);
+  return pops_;
+}
+
 void Session::FeedLocked(const char* bytes, size_t length) {
   transcript_.append(bytes, length);
-  vterm_input_write(vt_, bytes, length);
+  if (!speak_protocol_) {
+    vterm_input_write(vt_, bytes, length);
+    vterm_screen_flush_damage(screen_);
+    return;
+  }
+  // The protocol's sequences are ESC [, one of ? < > =, digits and ';',
+  // then 'u'. Everything else goes to the emulator in order, so that the
+  // answers come in the order of the questions. A sequence may be split
+  // over reads: its start is held until it is known.
+  std::string pass;
+  auto give_up = [&] {
+    pass += held_;
+    held_.clear();
+  };
+  for (size_t i = 0; i < length; ++i) {
+    char c = bytes[i];
+    if (held_.empty()) {
+      if (c == '\x1b') {
+        held_ = c;
+      } else {
+        pass += c;
+      }
+      continue;
+    }
+    held_ += c;
+    if (held_.size() == 2) {
+      if (c != '[') give_up();
+    } else if (held_.size() == 3) {
+      if (c != '?' && c != '<' && c != '>' && c != '=') give_up();
+    } else if ((c >= '0' && c <= '9') || c == ';') {
+      if (held_.size() > 32) give_up();
+    } else if (c == 'u') {
+      vterm_input_write(vt_, pass.data(), pass.size());
+      pass.clear();
+      KeyProtocolLocked(held_);
+      held_.clear();
+    } else {
+      give_up();
+    }
+  }
+  vterm_input_write(vt_, pass.data(), pass.size());
   vterm_screen_flush_damage(screen_);
+}
+
+void Session::KeyProtocolLocked(const std::string& sequence) {
+  // ESC [ kind numbers u
+  const char kind = sequence[2];
+  std::vector<int> numbers(1, 0);
+  bool given = false;
+  for (size_t i = 3; i + 1 < sequence.size(); ++i) {
+    if (sequence[i] == ';') {
+      numbers.push_back(0);
+    } else if (numbers.back() < 100000) {
+      numbers.back() = numbers.back() * 10 + (sequence[i] - '0');
+      given = true;
+    }
+  }
+  const int top = key_flags_.empty() ? 0 : key_flags_.back();
+  switch (kind) {
+    case '?':
+      if (answer_) replies_ += "\x1b[?" + std::to_string(top) + "u";
+      break;
+    case '>':
+      ++pushes_;
+      key_flags_.push_back(numbers[0] & 31);
+      break;
+    case '<': {
+      ++pops_;
+      replies_ += before_pop_;  // sent before anything that follows the pop
+      before_pop_.clear();
+      int count = given ? numbers[0] : 1;
+      while (count-- > 0 && !key_flags_.empty()) key_flags_.pop_back();
+      break;
+    }
+    case '=': {
+      int flags = numbers[0] & 31;
+      int mode = numbers.size() > 1 && numbers[1] != 0 ? numbers[1] : 1;
+      int now = mode == 1 ? flags : mode == 2 ? (top | flags) : (top & ~flags);
+      if (key_flags_.empty()) {
+        key_flags_.push_back(now);
+      } else {
+        key_flags_.back() = now;
+      }
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 void Session::NoteDamage(int start_row, int end_row) {

@@ -52,6 +52,23 @@ class Session {
   // (ESC [ 6 n) and other queries: a dead or dumb terminal. Default true.
   void AnswerQueries(bool answer);
 
+  // When true (before Start), the terminal speaks the progressive keyboard
+  // protocol: it answers ESC [ ? u with the flags in force and keeps the
+  // stack of flags the program pushes (ESC [ > flags u), pops (ESC [ < n u)
+  // and changes (ESC [ = flags ; mode u). libvterm does not know the
+  // protocol, so these sequences never reach it. When false (the default)
+  // they go to libvterm, which ignores them, as an older terminal does.
+  // Key reports are up to the test to Send.
+  void SpeakKeyProtocol(bool speak);
+  // The flags in force (the top of the stack; 0 when it is empty), and how
+  // many pushes and pops the program has sent.
+  int KeyFlags() const;
+  // Key reports the terminal sends just before it sees the program's next
+  // pop, as a real one may have sent them while the pop was on its way.
+  void SendBeforeNextPop(std::string bytes);
+  int KeyFlagPushes() const;
+  int KeyFlagPops() const;
+
   // Starts the program with the pty as its controlling terminal and its
   // standard input, output and error. False if the pty or fork failed; a
   // failed exec shows as exit status 127.
@@ -102,6 +119,7 @@ class Session {
  private:
   void ReadLoop();
   void FeedLocked(const char* bytes, size_t length);
+  void KeyProtocolLocked(const std::string& sequence);
   std::string RowLocked(int row) const;
   int FindRowLocked(std::string_view text) const;
 
@@ -119,6 +137,12 @@ class Session {
   VTerm* vt_ = nullptr;
   VTermScreen* screen_ = nullptr;
   bool answer_ = true;
+  bool speak_protocol_ = false;
+  std::string held_;             // a sequence that may be the protocol's
+  std::vector<int> key_flags_;   // the protocol's stack, top last
+  int pushes_ = 0;
+  int pops_ = 0;
+  std::string before_pop_;
   std::string replies_;
   std::string transcript_;
   std::vector<int> damage_;

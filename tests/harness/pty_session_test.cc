@@ -59,6 +59,33 @@ TEST(PtySession, AnswersCursorReportsUnlessToldNotTo) {
   }
 }
 
+TEST(PtySession, SpeaksTheKeyboardProtocolWhenToldTo) {
+  // Push 11, ask, push 15 split over two writes, change it, pop one, ask;
+  // then print the answers, which come before the attributes answer.
+  const std::string script =
+      "stty raw -echo; printf 'a\\033[>11u\\033[?u'; r1=$(dd bs=1 count=6 "
+      "2>/dev/null); printf '\\033[>'; sleep 0.1; printf '15ub\\033[=2;3u'; "
+      "printf '\\033[<u\\033[?u\\033[c'; r2=$(dd bs=1 count=6 2>/dev/null); "
+      "stty sane; printf '[%s][%s]' \"${r1#?}\" \"${r2#?}\"; sleep 0.2";
+  pty::Session session(5, 40);
+  session.SpeakKeyProtocol(true);
+  ASSERT_TRUE(session.Start(Shell(script)));
+  ASSERT_TRUE(session.WaitExit(Millis(5000)));
+  // None of it reached the screen; the answers are the flags then in force.
+  EXPECT_EQ(session.Row(0), "ab[[?11u][[?11u]");
+  EXPECT_EQ(session.KeyFlags(), 11);
+  EXPECT_EQ(session.KeyFlagPushes(), 2);
+  EXPECT_EQ(session.KeyFlagPops(), 1);
+
+  // Without it, the sequences go to the emulator, which ignores them.
+  pty::Session plain(5, 40);
+  ASSERT_TRUE(plain.Start(Shell("printf 'a\\033[>15ub'")));
+  ASSERT_TRUE(plain.WaitExit(Millis(5000)));
+  EXPECT_EQ(plain.Row(0), "ab");
+  EXPECT_EQ(plain.KeyFlags(), 0);
+  EXPECT_EQ(plain.KeyFlagPushes(), 0);
+}
+
 TEST(PtySession, SendsKeysAndShowsSettingsChanges) {
   pty::Session session(5, 30);
   ASSERT_TRUE(session.Start(Shell("stty -echo; echo ready; read line; echo \"got $line\"")));
