@@ -33,7 +33,7 @@ void QuietAudioLibraries() {
 
 constexpr std::uint64_t kRingFrames = 250 * kFramesPerMs;
 // The device's audio thread looks for room this often.
-constexpr Nanos kPoll = std::chrono::milliseconds(5);
+constexpr Nanos kPoll = std::chrono::milliseconds(20);
 // A stream that takes no frame for this long while frames wait has failed.
 constexpr Nanos kStall = std::chrono::seconds(1);
 

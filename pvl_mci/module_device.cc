@@ -15,6 +15,10 @@ namespace {
 
 // Frames rendered at a time: 10 ms.
 constexpr std::size_t kChunkFrames = 10 * kFramesPerMs;
+// Once the output is full, the thread sleeps until there is room for this
+// much, then renders it chunk after chunk: a few wake-ups a second instead
+// of one per chunk.
+constexpr std::size_t kRefillFrames = 50 * kFramesPerMs;
 
 // libopenmpt's messages go nowhere: a stream without a buffer discards
 // everything written to it. Never destroyed, like the clock: a module still
@@ -113,7 +117,7 @@ bool ModuleDevice::Step(Nanos now, Nanos& deadline) {
   const std::size_t want = static_cast<std::size_t>(
       std::min<std::uint64_t>(kChunkFrames, run_frames_ - written_));
   if (want > 0 && output_->Room(now) < want) {
-    deadline = output_->WhenRoom(want, now);
+    deadline = output_->WhenRoom(std::max(want, kRefillFrames), now);
     return false;
   }
   std::size_t got = 0;

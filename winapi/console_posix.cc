@@ -516,13 +516,42 @@ SHORT ToShort(long value) {
   return static_cast<SHORT>(std::clamp<long>(value, 0, 32767));
 }
 
+// The window's size is asked of the terminal again only after SIGWINCH
+// said it changed (or on every call where that signal is ignored).
+std::atomic<int> g_resizes{0};
+
+void OnResize(int) { g_resizes.fetch_add(1); }
+
+bool ResizesAreSignalled() {
+  static const bool caught = [] {
+    struct sigaction old {};
+    sigaction(SIGWINCH, nullptr, &old);
+    if (old.sa_handler == SIG_IGN) return false;
+    Catch(SIGWINCH, OnResize);
+    return true;
+  }();
+  return caught;
+}
+
 void WindowSize(int fd, winsize& size) {
+  struct Known {
+    int resizes = -1;
+    winsize size{};
+  };
+  static Known known[3];
+  const bool cached = ResizesAreSignalled() && fd >= 0 && fd <= 2;
+  const int resizes = g_resizes.load();
+  if (cached && known[fd].resizes == resizes) {
+    size = known[fd].size;
+    return;
+  }
   size = winsize{};
   if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
     size.ws_col = 80;  // a terminal that does not know its size
     size.ws_row = 24;
   }
   if (size.ws_row == 0) size.ws_row = 24;
+  if (cached) known[fd] = Known{resizes, size};
 }
 
 // ---- Where the cursor is between two answers of the terminal.
@@ -650,6 +679,12 @@ BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput,
   if (dwCursorPosition.X < 0 || dwCursorPosition.Y < 0 ||
       dwCursorPosition.X >= size.ws_col || dwCursorPosition.Y >= size.ws_row)
     return FALSE;
+  // Already there (standard error sharing the screen of standard output
+  // is told the same position right after it): nothing to send.
+  const CursorModel& m = ModelOf(fd);
+  if (StillKnown(fd, size) && m.row == dwCursorPosition.Y &&
+      m.column == dwCursorPosition.X)
+    return TRUE;
   char move[32];
   int length = std::snprintf(move, sizeof move, "\x1b[%d;%dH",
                              dwCursorPosition.Y + 1, dwCursorPosition.X + 1);

@@ -74,6 +74,26 @@ TEST(CursorModel, PlainTextAndOwnMovesNeedNoQuestion) {
   EXPECT_EQ(Requests(p.session.Transcript()), 1);
 }
 
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
+TEST(CursorModel, AMoveToWhereTheCursorStandsSendsNothing) {
+  Probe p(24, 40);
+  std::vector<std::string> log =
+      p.Run({"move:10,5", "move:10,5,2", "move:10,5", "print:x", "move:10,5,2"});
+  EXPECT_EQ(log, (std::vector<std::string>{"move 1", "move 1", "move 1",
+                                           "print 1 1", "move 1"}));
+  // Standard error shares the screen: told the same place, nothing is sent;
+  // after the text the cursor has moved on and is sent back.
+  EXPECT_EQ(Count(p.session.Transcript(), "\x1b[6;11H"), 2);
+  EXPECT_EQ(p.session.Cursor(), (pty::Position{5, 10}));
+}
+
 TEST(CursorModel, TextReachingTheLastColumnMakesItAskAgain) {
   Probe p(10, 20);
   std::vector<std::string> log = p.Run(
