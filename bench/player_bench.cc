@@ -108,6 +108,20 @@ double ProcessCpuMs(pid_t pid) {
   return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// CPU time of each thread of a process so far, in nanoseconds, by thread id.
+std::vector<std::pair<std::string, double>> ThreadCpuNs(pid_t pid) {
+  std::vector<std::pair<std::string, double>> threads;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator(
+           "/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream stat(task.path() / "schedstat");
+    double ns = 0;
+    if (stat >> ns) threads.emplace_back(task.path().filename(), ns);
+  }
+  std::sort(threads.begin(), threads.end());
+  return threads;
+}
+
 long PeakRssKb(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -150,6 +164,7 @@ struct WholeRun {
   double drift_ms = 0;      // change of (shown - wall) from start to end
   double spread_ms = 0;     // max - min of (shown - wall)
   long peak_kb = 0;
+  std::vector<double> thread_ms_per_s;  // mid-piece, main thread first
 };
 
 // Plays `module` to its end, watching the position line; then measures the
@@ -166,11 +181,26 @@ WholeRun PlayToTheEnd(const std::string& module, double music_s,
   const auto t0 = Clock::now();
   const int status_row = s.FindRow(kPlayLine) + 1;
   std::vector<std::pair<double, long>> samples;  // wall ms, shown ms
+  // Each thread's share, over ten seconds from the fifth on.
+  std::vector<std::pair<std::string, double>> threads_before;
+  Clock::time_point threads_at;
   const auto limit = t0 + std::chrono::milliseconds(
                               static_cast<long>(music_s * 1000) + 10000);
   while (Clock::now() < limit) {
     std::string row = s.Row(status_row);
     if (row.find(kCloseLine) != std::string::npos) break;
+    const double wall = Ms(Clock::now() - t0);
+    if (music_s > 16 && threads_before.empty() && wall > 5000) {
+      threads_before = ThreadCpuNs(s.pid());
+      threads_at = Clock::now();
+    } else if (!threads_before.empty() && r.thread_ms_per_s.empty() &&
+               wall > 15000) {
+      auto after = ThreadCpuNs(s.pid());
+      const double seconds = Ms(Clock::now() - threads_at) / 1000.0;
+      for (std::size_t i = 0; i < after.size() && i < threads_before.size(); ++i)
+        r.thread_ms_per_s.push_back(
+            (after[i].second - threads_before[i].second) / 1e6 / seconds);
+    }
     long shown = ShownPosition(row);
     if (shown >= 0 && (samples.empty() || samples.back().second != shown))
       samples.emplace_back(Ms(Clock::now() - t0), shown);
@@ -253,17 +283,20 @@ int main(int argc, char** argv) {
   g_program = argv[1];
   const std::string decoder = argv[2];
 
-  std::printf("%-22s %8s %14s %14s %14s\n", "module", "music s",
-              "player ms/s", "decoder ms/s", "target ms/s");
+  std::printf("%-22s %8s %14s %14s %14s    %s\n", "module", "music s",
+              "player ms/s", "decoder ms/s", "target ms/s",
+              "by thread ms/s (main, audio)");
   WholeRun first;
   for (int i = 3; i < argc; ++i) {
     DecoderCost d = RunDecoder(decoder, argv[i]);
     WholeRun w = PlayToTheEnd(argv[i], d.music_s, i == 3 ? 5 : 1);
     if (i == 3) first = w;
     const double player = w.ok && d.music_s > 0 ? w.cpu_ms / d.music_s : -1;
-    std::printf("%-22s %8.1f %14.2f %14.2f %14.2f\n", Base(argv[i]).c_str(),
+    std::printf("%-22s %8.1f %14.2f %14.2f %14.2f   ", Base(argv[i]).c_str(),
                 d.music_s, player, d.cpu_ms_per_s,
                 1.5 * d.cpu_ms_per_s + 2.0);
+    for (double t : w.thread_ms_per_s) std::printf(" %6.2f", t);
+    std::printf("\n");
     std::fflush(stdout);
   }
 
