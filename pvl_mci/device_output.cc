@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pvl_mci/output.h"
+#include "pvl_mci/signal_mask.h"
 
 namespace pvl {
 namespace {
@@ -51,6 +52,7 @@ class DeviceOutput final : public Output {
 
   bool Open(std::string& error) {
     QuietAudioLibraries();
+    NoSignalsForNewThreads no_signals;
     PaError e = Pa_Initialize();
     if (e != paNoError) {
       error = Pa_GetErrorText(e);
@@ -92,6 +94,7 @@ class DeviceOutput final : public Output {
     seen_played_ = 0;
     seen_at_ = now;
     started_ = true;
+    NoSignalsForNewThreads no_signals;
     start_failed_ = Pa_StartStream(stream_) != paNoError;
   }
 

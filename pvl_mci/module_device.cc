@@ -10,6 +10,8 @@
 #include <streambuf>
 #include <string>
 
+#include "pvl_mci/signal_mask.h"
+
 namespace pvl {
 namespace {
 
@@ -63,6 +65,7 @@ ModuleDevice::ModuleDevice(std::unique_ptr<openmpt::module> module,
   if (!(seconds > 0)) seconds = 0;
   length_ms_ = static_cast<std::uint32_t>(
       std::min(std::round(seconds * 1000.0), 4294967295.0));
+  NoSignalsForNewThreads no_signals;
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -236,6 +236,8 @@ void OnEndSignal(int sig) {
   _exit(0);
 }
 
+void Catch(int sig, void (*handler)(int));
+
 void OnStopSignal(int) {
   int saved_errno = errno;
   GiveTerminal();
@@ -246,10 +248,7 @@ void OnStopSignal(int) {
   sigaddset(&tstp, SIGTSTP);
   sigprocmask(SIG_UNBLOCK, &tstp, nullptr);
   raise(SIGTSTP);
-  struct sigaction again {};
-  again.sa_handler = OnStopSignal;
-  sigemptyset(&again.sa_mask);
-  sigaction(SIGTSTP, &again, nullptr);
+  Catch(SIGTSTP, OnStopSignal);
   errno = saved_errno;
 }
 

@@ -4,7 +4,15 @@
 // count of heard frames and the stream's start and stop are the real ones.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "pvl_mci/driver.h"
@@ -64,6 +72,41 @@ TEST_F(OnAlsaNull, PauseResumeAndCloseMidPlay) {
   EXPECT_EQ(device_->Position(), 800u);
   ASSERT_EQ(device_->Play(0, {}).error, 0u);
   device_.reset();  // stops the stream and ends the audio thread
+}
+
+// The signals blocked on each thread of this process but the calling one,
+// from /proc (SigBlk, in hexadecimal).
+std::vector<std::uint64_t> OtherThreadsBlocked() {
+  std::vector<std::uint64_t> masks;
+  const std::string self = std::to_string(syscall(SYS_gettid));
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/self/task")) {
+    if (task.path().filename() == self) continue;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigBlk:", 0) == 0)
+        masks.push_back(std::stoull(line.substr(7), nullptr, 16));
+    }
+  }
+  return masks;
+}
+
+TEST_F(OnAlsaNull, ItsThreadsTakeNoSignals) {
+  // The program's handlers put the terminal back and stop or end it: they
+  // must run on the program's thread, not on one that plays meanwhile.
+  ASSERT_EQ(device_->Play(0, {}).error, 0u);
+  const std::vector<std::uint64_t> masks = OtherThreadsBlocked();
+  ASSERT_GE(masks.size(), 2u);  // the device's thread and the stream's
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT,
+                  SIGWINCH}) {
+    for (std::uint64_t mask : masks)
+      EXPECT_NE(mask & (std::uint64_t{1} << (sig - 1)), 0u) << "signal " << sig;
+  }
+  // The caller's own mask is as it was.
+  sigset_t now;
+  pthread_sigmask(SIG_BLOCK, nullptr, &now);
+  EXPECT_FALSE(sigismember(&now, SIGINT));
+  EXPECT_FALSE(sigismember(&now, SIGTERM));
 }
 
 }  // namespace
