@@ -74,17 +74,25 @@ void RemoveWorkDir(const std::string& dir) {
   rmdir(dir.c_str());
 }
 
-// CPU time of a process so far, in nanoseconds, summed over its threads
-// still alive.
-double ProcessCpuNs(pid_t pid) {
-  double total = 0;
+// CPU time of each thread of a process so far, in nanoseconds, by thread id.
+std::vector<std::pair<std::string, double>> ThreadCpuNs(pid_t pid) {
+  std::vector<std::pair<std::string, double>> threads;
   std::error_code error;
   for (const auto& task : std::filesystem::directory_iterator(
            "/proc/" + std::to_string(pid) + "/task", error)) {
     std::ifstream stat(task.path() / "schedstat");
     double ns = 0;
-    if (stat >> ns) total += ns;
+    if (stat >> ns) threads.emplace_back(task.path().filename(), ns);
   }
+  std::sort(threads.begin(), threads.end());
+  return threads;
+}
+
+// CPU time of a process so far, in nanoseconds, summed over its threads
+// still alive.
+double ProcessCpuNs(pid_t pid) {
+  double total = 0;
+  for (const auto& [thread, ns] : ThreadCpuNs(pid)) total += ns;
   return total;
 }
 
@@ -106,20 +114,6 @@ double ProcessCpuMs(pid_t pid) {
     }
   }
   return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// CPU time of each thread of a process so far, in nanoseconds, by thread id.
-std::vector<std::pair<std::string, double>> ThreadCpuNs(pid_t pid) {
-  std::vector<std::pair<std::string, double>> threads;
-  std::error_code error;
-  for (const auto& task : std::filesystem::directory_iterator(
-           "/proc/" + std::to_string(pid) + "/task", error)) {
-    std::ifstream stat(task.path() / "schedstat");
-    double ns = 0;
-    if (stat >> ns) threads.emplace_back(task.path().filename(), ns);
-  }
-  std::sort(threads.begin(), threads.end());
-  return threads;
 }
 
 long PeakRssKb(pid_t pid) {

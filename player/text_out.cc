@@ -48,12 +48,11 @@ void WriteText(std::string_view text) {
 }
 
 void WriteRepeated(char c, std::size_t count) {
-  while (count > 0) {
-    if (g_used == kBufferSize) WriteOut();
-    g_buffer[g_used++] = c;
-    --count;
-  }
-  if (g_used == kBufferSize) WriteOut();
+  char run[kBufferSize];
+  std::memset(run, c, sizeof run);
+  for (; count > kBufferSize; count -= kBufferSize)
+    Put(std::string_view(run, kBufferSize));
+  Put(std::string_view(run, count));
   FlushText();
 }
 

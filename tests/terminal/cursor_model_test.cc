@@ -19,12 +19,17 @@ namespace {
 
 using pty::Millis;
 
-int Requests(const std::string& transcript) {
+int Count(const std::string& text, const std::string& part) {
   int n = 0;
-  for (std::size_t at = transcript.find("\x1b[6n"); at != std::string::npos;
-       at = transcript.find("\x1b[6n", at + 1))
+  for (std::size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1))
     ++n;
   return n;
+}
+
+// The cursor position requests in what the program wrote.
+int Requests(const std::string& transcript) {
+  return Count(transcript, "\x1b[6n");
 }
 
 struct Probe {
@@ -72,14 +77,6 @@ TEST(CursorModel, PlainTextAndOwnMovesNeedNoQuestion) {
   EXPECT_EQ(Info(log[9]), "info 1 0 5 40 24");
   EXPECT_EQ(p.session.Cursor(), (pty::Position{5, 0}));
   EXPECT_EQ(Requests(p.session.Transcript()), 1);
-}
-
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos;
-       at = text.find(part, at + 1))
-    ++n;
-  return n;
 }
 
 TEST(CursorModel, AMoveToWhereTheCursorStandsSendsNothing) {
