@@ -169,7 +169,7 @@ bool SoundServer::Start(std::string& error) {
 
 bool SoundServer::StartPulseAudio(std::string& error) {
   const std::string sink_args = std::string("module-null-sink sink_name=") + kSink +
-                                " rate=48000 format=float32le channels=2";
+                                " rate=48000 format=float32le channels=2 norewinds=1";
   const std::string native_args =
       "module-native-protocol-unix auth-anonymous=1 socket=" + Socket();
   // No default script, no D-Bus, no real-time scheduling: only the sink
