@@ -194,9 +194,14 @@ Renderer::Report Renderer::Step(Nanos now) {
 
 Nanos Renderer::NextWake(const Progress& seg, bool more, Nanos now) const {
   if (more) return now;
-  // When the last frame is heard, or when half a buffer can be written.
-  Nanos wake = finished_ ? WhenHeard(seg, written_ - base_)
-                         : active_->WhenRoom(active_->Capacity() / 2, now);
+  // When the last frame is heard, or when half a buffer can be written;
+  // but while little is left to hear, often enough that room granted
+  // late is used in time.
+  const std::uint64_t queued = written_ - base_;
+  const std::uint64_t low = active_->Capacity() / 4;
+  Nanos wake = finished_ ? WhenHeard(seg, queued)
+                         : std::min(active_->WhenRoom(active_->Capacity() / 2, now),
+                                    WhenHeard(seg, queued > low ? queued - low : 0));
   if (wake <= now) wake = now + kPoll;
   if (Real()) {
     wake = std::min(wake, now + kLongest);
