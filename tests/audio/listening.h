@@ -1,14 +1,16 @@
 // What the listening tests share: a fresh sound server for each test, the
 // recorder on its monitor, and the environment that sends the program's
-// sound there. ALSA's default device is ALSA's null device meanwhile, so
-// that sound on the monitor can only come from the program's own
-// PulseAudio output, not from ALSA's plugin for the same server.
+// sound there. ALSA's default device is a card that is not there
+// meanwhile, so that sound on the monitor can only come from the program's
+// own PulseAudio output, not from ALSA's plugin for the same server, and
+// while the server is away nothing else plays.
 #ifndef MCIPLAY_TESTS_AUDIO_LISTENING_H
 #define MCIPLAY_TESTS_AUDIO_LISTENING_H
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@ inline std::vector<ServerKind> ServerKinds() { return {ServerKind::kPulseAudio};
 inline std::string KindName(ServerKind kind) {
   return kind == ServerKind::kPulseAudio ? "PulseAudio" : "Other";
 }
+inline void PrintTo(ServerKind kind, std::ostream* out) { *out << KindName(kind); }
 
 class Listening : public ::testing::TestWithParam<ServerKind> {
  protected:
@@ -37,14 +40,22 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
     std::string error;
     ASSERT_TRUE(server_.Start(error)) << error;
     ASSERT_TRUE(recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error)) << error;
-    std::ofstream(server_.Dir() + "/alsa-null.conf") << "pcm.!default { type null }\n";
+    std::ofstream(server_.Dir() + "/alsa.conf") << "pcm.!default { type hw card 99 }\n";
   }
 
   std::vector<std::string> Env() const {
     std::vector<std::string> env = server_.ClientEnv();
     env.push_back("PVL_MCI_OUTPUT=auto");
-    env.push_back("ALSA_CONFIG_PATH=" + server_.Dir() + "/alsa-null.conf");
+    env.push_back("ALSA_CONFIG_PATH=" + server_.Dir() + "/alsa.conf");
     return env;
+  }
+
+  // The position the line showed at `t` (the last reading by then).
+  static long ShownAt(const std::vector<PlayerRun::Shown>& shown, SteadyTime t) {
+    long ms = -1;
+    for (const PlayerRun::Shown& s : shown)
+      if (s.at <= t) ms = s.ms;
+    return ms;
   }
 
   // The recording from a little before `t` on.
