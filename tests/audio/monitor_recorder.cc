@@ -55,7 +55,7 @@ bool MonitorRecorder::Start(const std::string& socket, const std::string& source
       // large queue, so that nothing is lost when the test is slow.
       pa_buffer_attr attr{};
       attr.maxlength = static_cast<std::uint32_t>(kRate * 8 * 4);
-      attr.fragsize = static_cast<std::uint32_t>(kRate * 8 / 100);
+      attr.fragsize = static_cast<std::uint32_t>(kRate * 8 / 25);
       ok = pa_stream_connect_record(stream_, source.c_str(), &attr,
                                     PA_STREAM_ADJUST_LATENCY) >= 0;
       stream_made = true;
