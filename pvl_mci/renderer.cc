@@ -64,14 +64,19 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
   active_->Start(now);
 }
 
-// The module goes to the start of the row at the place asked, or of the
-// next: rows last up to seconds.
+// The module goes to the start of a row (rows last up to seconds) at or
+// before the place asked, and what lies between is rendered and passed
+// over: the music then sounds as it would have, played on to there.
+// libopenmpt goes to the row at or after a time; a little earlier each try
+// finds the one before.
 void Renderer::Reposition(std::uint64_t frame) {
   lead_ = skip_ = 0;
   const double target =
       (static_cast<double>(start_ms_) * kFramesPerMs + static_cast<double>(frame)) / kSampleRate;
   try {
-    const double at = module_->set_position_seconds(target);
+    double at = module_->set_position_seconds(target);
+    for (double back = 0.05; at > target && back < 60 && target > 0; back *= 2)
+      at = module_->set_position_seconds(std::max(0.0, target - back));
     const double frames = std::round((at - target) * kSampleRate);
     if (frames > 0) lead_ = static_cast<std::uint64_t>(frames);
     if (frames < 0) skip_ = static_cast<std::uint64_t>(-frames);
