@@ -99,9 +99,11 @@ class PulseOutput final : public Output {
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(-1);
+    // No automatic timing reports: Heard asks for one at each wake of the
+    // render thread, which is often enough.
     pa_stream_connect_playback(
         stream_, nullptr, &attr,
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE),
+        PA_STREAM_ADJUST_LATENCY,
         nullptr, nullptr);
   }
 
