@@ -22,11 +22,15 @@ void MoveCursor(std::uint16_t column, std::uint16_t row);
 void ClearLineEnd();
 
 // True if a qualifying key event is among the first 128 records of the input
-// queue; the queue is left as it was.
+// queue. The queue is left as it was, except that 128 records in a row that
+// hold none are taken away (they never will), so that they cannot hide a key
+// released behind them.
 bool KeyWaiting();
 
-// Waits for a qualifying key event, removes it and returns its character;
-// the other records read with it are written back in their order.
+// Waits for a qualifying key event, removes it and returns its character.
+// The other records of its batch of 128 go back to the end of the queue,
+// keeping their order among themselves, behind anything that arrived
+// meanwhile; a batch without a qualifying event is dropped.
 char TakeKey();
 
 // True when standard output is a console screen buffer.
