@@ -60,6 +60,12 @@ void ClearLineEnd() {
              static_cast<std::uint16_t>(y + 1));
 }
 
+std::uint16_t BufferWidth() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!ScreenInfo(&info) || info.dwSize.X <= 0) return 0;
+  return static_cast<std::uint16_t>(info.dwSize.X);
+}
+
 bool KeyWaiting() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   INPUT_RECORD batch[kBatch];

@@ -21,6 +21,9 @@ void MoveCursor(std::uint16_t column, std::uint16_t row);
 // the cursor back where it was.
 void ClearLineEnd();
 
+// The width of the screen buffer in columns; 0 when there is none.
+std::uint16_t BufferWidth();
+
 // True if a qualifying key event is among the first 128 records of the input
 // queue. The queue is left as it was, except that 128 records in a row that
 // hold none are taken away (they never will), so that they cannot hide a key

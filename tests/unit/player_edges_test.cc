@@ -1,5 +1,6 @@
-// The player where input pushes it hardest: floods of records that never
-// qualify ahead of a key.
+// The player where input or the screen pushes it hardest: floods of records
+// that never qualify ahead of a key, and buffers too narrow for the status
+// line.
 #include "player/player.h"
 
 #include <gtest/gtest.h>
@@ -102,5 +103,76 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Flood>& info) {
       return std::string(info.param.name);
     });
+
+// The screen at every position query: the line the pass before drew.
+struct Screens {
+  std::vector<std::vector<std::string>> seen;
+  int width_change_at_pass = -1;
+  int new_width = 0;
+};
+
+void PlayAndWatch(Screens& screens, int passes) {
+  fake::DeviceScript script;
+  script.length_ms = 10u * passes;
+  script.override_command = [&screens](const std::string& command, char*,
+                                        UINT) -> MCIERROR {
+    if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
+    if (static_cast<int>(screens.seen.size()) == screens.width_change_at_pass)
+      fake::Resize(screens.new_width);
+    std::vector<std::string> rows;
+    for (int y = 0; y < fake::console().height; ++y)
+      rows.push_back(fake::Row(y));
+    screens.seen.push_back(rows);
+    return static_cast<MCIERROR>(-1);
+  };
+  fake::UseDevice(script);
+  fake::Type(10u * passes + 500, 'x');
+  RunPlayer();
+}
+
+std::string StatusText(int hundredths, int width) {
+  std::string text = "Playing: 00:00." + std::string(1, '0' + hundredths / 10) +
+                     std::string(1, '0' + hundredths % 10) +
+                     " ...press a Key to stop.";
+  text.resize(std::min<std::size_t>(text.size(), width - 1));
+  text.erase(text.find_last_not_of(' ') + 1);  // as Row gives it
+  return text;
+}
+
+// The row below the command lines, where the first pass draws.
+int FirstBlankRow(const std::vector<std::string>& rows) {
+  int row = static_cast<int>(rows.size());
+  while (row > 0 && rows[row - 1].empty()) --row;
+  return row;
+}
+
+TEST(StatusLine, StaysOnItsRowCutToTheWidthLessOneColumn) {
+  for (int width : {20, 30, 41, 42, 80}) {
+    fake::Reset(width, 40);
+    Screens screens;
+    PlayAndWatch(screens, 20);
+    ASSERT_EQ(screens.seen.size(), 20u) << width;
+    const int status = FirstBlankRow(screens.seen[0]);
+    for (std::size_t pass = 1; pass < screens.seen.size(); ++pass) {
+      std::vector<std::string> expected = screens.seen[0];
+      expected[status] = StatusText(static_cast<int>(pass) - 1, width);
+      EXPECT_EQ(screens.seen[pass], expected) << width << " pass " << pass;
+    }
+  }
+}
+
+TEST(StatusLine, FollowsAResizeToANarrowerBuffer) {
+  fake::Reset(80, 40);
+  Screens screens;
+  screens.width_change_at_pass = 10;
+  screens.new_width = 30;
+  PlayAndWatch(screens, 20);
+  ASSERT_EQ(screens.seen.size(), 20u);
+  for (std::size_t pass = 11; pass < screens.seen.size(); ++pass) {
+    const std::vector<std::string>& rows = screens.seen[pass];
+    EXPECT_EQ(rows[3], StatusText(static_cast<int>(pass) - 1, 30)) << pass;
+    EXPECT_EQ(FirstBlankRow(rows), 4) << pass;
+  }
+}
 
 }  // namespace
