@@ -1,7 +1,11 @@
 // The console input queue: records in arrival order. Peek copies from the
 // front and leaves them, Take copies and removes them, Append adds at the
-// back. When the queue holds kCapacity records, further ones are dropped, as
-// a full input buffer drops keys.
+// back (records written back by the program), AppendTyped adds what the
+// terminal sent: the press of a key that is the same key's press last in
+// the queue (a repeat of a held key) adds to that record's wRepeatCount
+// instead, as the Windows console does with repeats nobody read yet. When
+// the queue holds kCapacity records, further ones are dropped, as a full
+// input buffer drops keys.
 #ifndef MCIPLAY_WINAPI_RECORD_QUEUE_H
 #define MCIPLAY_WINAPI_RECORD_QUEUE_H
 
@@ -19,6 +23,7 @@ class RecordQueue {
   DWORD Peek(INPUT_RECORD* out, DWORD count) const;
   DWORD Take(INPUT_RECORD* out, DWORD count);
   DWORD Append(const INPUT_RECORD* records, DWORD count);
+  void AppendTyped(const INPUT_RECORD& record);
   std::size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }
 
