@@ -160,8 +160,9 @@ void ModuleDevice::StartLocked(std::uint32_t from, std::uint32_t to) {
   output_->Halt();
   lead_ = skip_ = 0;
   try {
-    // The module goes to the start of a row, the one at `from` or the
-    // next: rows last up to seconds.
+    // The module goes to the start of a row near `from`, before or after
+    // it (rows last up to seconds): the frames from that row's start to
+    // `from` are skipped, or the gap up to it played as silence.
     const double at = module_->set_position_seconds(from / 1000.0);
     const double frames = std::round((at * 1000.0 - from) * kFramesPerMs);
     if (frames > 0) lead_ = static_cast<std::uint64_t>(frames);

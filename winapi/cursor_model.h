@@ -1,20 +1,8 @@
-// Where the cursor is on a screen, as far as the program's own output tells,
-// so that the console layer asks the terminal (ESC [ 6 n) only when it
-// cannot know. Pure: no system calls.
-//
-// After the terminal's answer, or one of the program's own cursor moves,
-// row and column are known. Printable ASCII moves the cursor one column
-// right as long as it stays short of the last column (where terminals
-// differ); CR goes to column 0. Anything else makes the position unknown,
-// and so does a change of the window's size (Fit) or a stop and continue
-// (Forget: the shell may have written meanwhile).
-//
-// A terminal that does not answer still obeys CR. The position reported
-// for it is a guess: the last row, and the column the output tells (0 when
-// even that is unknown). A move back to that row stays on the cursor's own
-// row (CR, then right), so a line is redrawn in place; it takes the common
-// behaviour of a cursor that waits in the last column after a character
-// there. The table of these rules is in winapi/README.md.
+// Where the cursor is on a screen, as far as the program's own output
+// tells, so that the terminal is asked (ESC [ 6 n) only when that cannot
+// be known, and a terminal that never answers still gets its line redrawn
+// in place. Pure: no system calls. The rules are in winapi/README.md (the
+// cursor position rows of the table).
 #ifndef MCIPLAY_WINAPI_CURSOR_MODEL_H
 #define MCIPLAY_WINAPI_CURSOR_MODEL_H
 

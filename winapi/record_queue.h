@@ -1,9 +1,7 @@
 // The console input queue: records in arrival order. Peek copies from the
 // front and leaves them, Take copies and removes them, Append adds at the
-// back (records written back by the program), AppendTyped adds what the
-// terminal sent: the press of a key that is the same key's press last in
-// the queue (a repeat of a held key) adds to that record's wRepeatCount
-// instead, as the Windows console does with repeats nobody read yet. When
+// back (records the program writes back), AppendTyped adds a record the
+// terminal sent, folding a held key's repeat into its unread press. When
 // the queue holds kCapacity records, further ones are dropped, as a full
 // input buffer drops keys.
 #ifndef MCIPLAY_WINAPI_RECORD_QUEUE_H
