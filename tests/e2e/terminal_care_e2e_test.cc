@@ -166,6 +166,25 @@ TEST(JobControl, UnderAWrapperScriptTwentyStopsAndResumes) {
   ExpectExitZero(session);
 }
 
+// Started straight in the terminal, with no shell to come back to, the
+// program's process group is orphaned: the system drops the stop, and the
+// program, which gave the terminal back for it, takes it again.
+TEST(JobControl, AStopThatNeverComesLeavesTheProgramPlaying) {
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
+  session.Kill(SIGTSTP);
+  std::this_thread::sleep_for(Millis(300));
+  EXPECT_EQ(session.SettingsNow().c_lflag & (ECHO | ICANON), 0u);
+  ExpectRedrawnInPlace(session, Millis(300));
+  session.Send("q");
+  ASSERT_TRUE(session.WaitForRowText(kStatusRow + 2, kPrompt, kLong))
+      << Shown(session);
+  session.Send("x");
+  ExpectExitZero(session);
+  EXPECT_TRUE(SameSettings(session.SettingsBefore(), session.SettingsNow()));
+}
+
 // Signals whose default action ends the process: the terminal is given
 // back (settings restored, the keyboard protocol's flags popped), the line
 // ended, and the signal's own action follows.
