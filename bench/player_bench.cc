@@ -325,24 +325,24 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("\n%-50s %12s %12s\n", "measure", "measured", "target");
-  std::printf("%-50s %11.3f%% %11s\n", "CPU while the prompt waits",
+  std::printf("\n%-56s %12s %12s\n", "measure", "measured", "target");
+  std::printf("%-56s %11.3f%% %11s\n", "CPU while the prompt waits",
               first.prompt_cpu_pct, "< 0.1%");
   for (std::size_t f = 0; f < std::size(floods); ++f) {
     const std::vector<double>& l = latencies[f];
     const std::string what = std::string("key to close line") + floods[f].name;
-    std::printf("%-50s %10.1fms %12s\n", (what + ", median of 20").c_str(),
+    std::printf("%-56s %10.1fms %12s\n", (what + ", median of 20").c_str(),
                 Median(l), "< 15 ms");
-    std::printf("%-50s %10.1fms %12s\n", (what + ", worst").c_str(),
+    std::printf("%-56s %10.1fms %12s\n", (what + ", worst").c_str(),
                 l.empty() ? -1.0 : *std::max_element(l.begin(), l.end()), "");
   }
-  std::printf("%-50s %10.1fms %12s\n", "start to play line, median of 20",
+  std::printf("%-56s %10.1fms %12s\n", "start to play line, median of 20",
               Median(startups), "< 100 ms");
-  std::printf("%-50s %10.1fms %12s\n", "drift of the position over the piece",
+  std::printf("%-56s %10.1fms %12s\n", "drift of the position over the piece",
               first.drift_ms, "< 10 ms");
-  std::printf("%-50s %10.1fms %12s\n", "spread of position - wall clock",
+  std::printf("%-56s %10.1fms %12s\n", "spread of position - wall clock",
               first.spread_ms, "");
-  std::printf("%-50s %10.1fMB %12s\n", "peak memory (resident)",
+  std::printf("%-56s %10.1fMB %12s\n", "peak memory (resident)",
               first.peak_kb / 1024.0, "");
   return 0;
 }
