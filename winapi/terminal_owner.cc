@@ -37,10 +37,6 @@ bool IsFault(int sig) {
          sig == SIGSYS;
 }
 
-// The actions found at start, for the fatal signals; written before their
-// handlers are installed, read by them.
-struct sigaction g_before[NSIG];
-
 // Keyboard protocol flags: disambiguate (1), event types (2), alternate
 // keys (4) and all keys as escape codes (8).
 constexpr char kPushFlags[] = "\x1b[>15u";
@@ -204,7 +200,7 @@ void OnEnd(int) {
 
 void OnFatal(int sig, siginfo_t* info, void*) {
   Leave();
-  sigaction(sig, &g_before[sig], nullptr);
+  sigaction(sig, &H().before[sig], nullptr);
   if (IsFault(sig) && info != nullptr && info->si_code > 0) return;
   sigset_t one;
   sigemptyset(&one);
@@ -286,7 +282,7 @@ bool Catch(int sig, void (*handler)(int), bool fatal) {
   action.sa_mask = HeldSet();
   action.sa_flags = SA_RESTART;
   if (fatal) {
-    g_before[sig] = old;
+    H().before[sig] = old;
     action.sa_sigaction = OnFatal;
     action.sa_flags |= SA_SIGINFO | SA_ONSTACK;
   } else {

@@ -35,6 +35,9 @@ struct HandlerState {
   std::atomic<int> left{0};           // and has given the terminal back
   std::atomic<int> resumes{0};        // times continued (SIGCONT)
   std::atomic<int> resizes{0};        // window size changes (SIGWINCH)
+  // The action each fatal signal had at start, which its handler puts
+  // back; written before the handler is installed.
+  struct sigaction before[NSIG] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
