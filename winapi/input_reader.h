@@ -7,6 +7,7 @@
 //
 // The terminal is standard input's; when that is not one but standard
 // output is, the controlling terminal's, for the cursor answers only.
+// What it does with what the terminal sends: winapi/README.md.
 #ifndef MCIPLAY_WINAPI_INPUT_READER_H
 #define MCIPLAY_WINAPI_INPUT_READER_H
 
