@@ -27,6 +27,12 @@ constexpr std::size_t kFrameBytes = 2 * sizeof(float);
 constexpr std::size_t kLatencyFrames = 200 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
+// The server asks for more in pieces of at least this much; what the
+// latency leaves beyond the stream's buffer and two such pieces, the sink
+// keeps mixed ahead (PulseAudio) or pulls a cycle at a time (PipeWire): 20
+// ms, so that a stream closed falls silent at once even on a sink that
+// cannot take back what it mixed.
+constexpr std::size_t kRequestFrames = 80 * kFramesPerMs;
 // The least buffer the device is told of, whatever the server grants.
 constexpr std::size_t kMinFrames = 40 * kFramesPerMs;
 // How often a stream being set up is looked at.
@@ -97,7 +103,7 @@ class PulseOutput final : public Output {
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(kLatencyFrames * kFrameBytes);
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(kRequestFrames * kFrameBytes);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // No automatic timing reports: Heard asks for one at each wake of the
     // render thread, which is often enough.

@@ -95,6 +95,33 @@ TEST_P(ListeningOnPulseAudio, ThePositionShownIsWhatIsHeard) {
   EXPECT_TRUE(run.Leave());
 }
 
+// A key closes the device, and the close drops what the stream has queued:
+// the music is silent within 30 ms of the close line, not 200 ms later,
+// even on a sink that plays out what it has mixed ahead, as this one does.
+TEST(StopOnPulseAudio, AKeyStopsTheSoundAtOnce) {
+  if (!SoundServer::Installed(ServerKind::kPulseAudio)) GTEST_SKIP() << "no pulseaudio";
+  SoundServer server(ServerKind::kPulseAudio);
+  MonitorRecorder recorder;
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  ASSERT_TRUE(recorder.Start(server.Socket(), SoundServer::MonitorSource(), error)) << error;
+  std::vector<std::string> env = server.ClientEnv();
+  env.push_back("PVL_MCI_OUTPUT=pulse");
+  PlayerRun run;
+  ASSERT_TRUE(run.Start(xmgen::WriteXm(xmgen::DensePiece(4, 30)), env));
+  std::this_thread::sleep_for(milliseconds(1500));
+  ASSERT_TRUE(run.StopWithKey());
+  const SteadyTime closed = steady_clock::now();
+  std::this_thread::sleep_for(milliseconds(500));
+  const std::size_t from = *recorder.FrameAt(closed - milliseconds(200));
+  const std::optional<std::size_t> last = LastSound(recorder.Samples(from), 1e-4f);
+  ASSERT_TRUE(last) << "nothing heard before the close";
+  const SteadyTime silent_from = *recorder.TimeOfFrame(from + *last);
+  std::printf("sound ended %+.1f ms after the close line\n", Ms(silent_from - closed).count());
+  EXPECT_LT(Ms(silent_from - closed).count(), 30.0);
+  EXPECT_TRUE(run.Leave());
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()),
                          [](const auto& info) { return KindName(info.param); });
 INSTANTIATE_TEST_SUITE_P(Servers, ListeningOnPulseAudio,

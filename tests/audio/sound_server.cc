@@ -251,6 +251,8 @@ bool SoundServer::Add(pid_t pid) {
 }
 
 bool SoundServer::StartPulseAudio(std::string& error) {
+  // Without rewinds, the sink's monitor loses nothing when a stream
+  // starts; what the sink has mixed ahead plays out when one ends.
   const std::string sink_args = std::string("module-null-sink sink_name=") + kSink +
                                 " rate=48000 format=float32le channels=2 norewinds=1";
   const std::string native_args =
