@@ -22,16 +22,15 @@ using std::chrono::milliseconds;
 constexpr std::size_t kFrameBytes = 2 * sizeof(float);
 // The latency asked for: long enough to ride out a busy machine; the
 // position line does not show it, as it shows what was heard. The server
-// splits it between the stream's buffer and the sink's (PipeWire gives the
-// stream 120 ms of 200, and its graph pulls 80 ms at a time).
+// splits it between the stream's buffer and the sink's.
 constexpr std::size_t kLatencyFrames = 200 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
-// The server asks for more in pieces of at least this much; what the
-// latency leaves beyond the stream's buffer and two such pieces, the sink
-// keeps mixed ahead (PulseAudio) or pulls a cycle at a time (PipeWire): 20
-// ms, so that a stream closed falls silent at once even on a sink that
-// cannot take back what it mixed.
+// The server asks for more in pieces of at least this much. Both servers
+// then keep (200 - 2 * 80) / 2 = 20 ms in the sink, mixed ahead
+// (PulseAudio) or as the graph's cycle (PipeWire), and 180 ms in the
+// stream's buffer: a stream closed falls silent at once even on a sink
+// that cannot take back what it mixed.
 constexpr std::size_t kRequestFrames = 80 * kFramesPerMs;
 // The least buffer the device is told of, whatever the server grants.
 constexpr std::size_t kMinFrames = 40 * kFramesPerMs;
