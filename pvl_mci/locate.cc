@@ -29,8 +29,8 @@ std::vector<fs::path> Candidates(const fs::path& element) {
 
 mci::Result Locate(const fs::path& element, fs::path& found) {
   for (const fs::path& path : Candidates(element)) {
+    if (!NameExists(path)) continue;
     std::error_code ec;
-    if (fs::symlink_status(path, ec).type() == fs::file_type::not_found) continue;
     const fs::file_status target = fs::status(path, ec);
     switch (target.type()) {
       case fs::file_type::regular:

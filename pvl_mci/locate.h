@@ -1,6 +1,6 @@
 // Where the device looks for the file an open command names, and what it
-// makes of what it finds there. The rule is the same on every system; only
-// the program's folder comes from the platform.
+// makes of what it finds there. The rule is the same on every system; the
+// program's folder and whether a name exists come from the platform.
 #ifndef MCIPLAY_PVL_MCI_LOCATE_H
 #define MCIPLAY_PVL_MCI_LOCATE_H
 
@@ -20,6 +20,12 @@ std::vector<std::filesystem::path> Candidates(const std::filesystem::path& eleme
 // The folder of the running program (on Windows, of the program that opened
 // the device), empty if unknown. Platform part.
 std::filesystem::path ProgramDir();
+
+// True when an entry of this name is there, whatever it is or leads to (or
+// when that cannot be told for another reason than its absence). Platform
+// part: the C++ library sees links only through what they lead to on
+// Windows.
+bool NameExists(const std::filesystem::path& path);
 
 // The first candidate under which anything exists decides, so a file of the
 // name never hides behind another: a regular file, or a link to one, is

@@ -1,5 +1,7 @@
-// The program's folder on Windows: that of the .exe of the process, which is
-// the program that opened the device (not this driver's folder).
+// The platform part of the lookup on Windows: the program's folder is that of
+// the .exe of the process, the program that opened the device (not this
+// driver's folder); a name exists when it has attributes, which Windows gives
+// a link itself without following it.
 #include <windows.h>
 
 #include <string>
@@ -22,6 +24,13 @@ std::filesystem::path ProgramDir() {
     name.resize(name.size() * 2);
   }
   return std::filesystem::path(name).parent_path();
+}
+
+bool NameExists(const std::filesystem::path& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+         error != ERROR_INVALID_NAME;
 }
 
 }  // namespace pvl
