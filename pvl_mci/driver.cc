@@ -5,9 +5,11 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "pvl_mci/locate.h"
 #include "pvl_mci/module_device.h"
+#include "pvl_mci/output_chain.h"
 
 namespace pvl {
 namespace {
@@ -42,22 +44,43 @@ mci::Result ReadModuleFile(const std::filesystem::path& path,
   return mci::Ok();
 }
 
-mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output) {
+mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
+                       OutputOpener& reopen) {
   const std::string mode = choice != nullptr && *choice ? choice : "auto";
+  output.reset();
+  reopen = nullptr;
   if (mode == "null") {
     output = MakeSilentOutput();
     return mci::Ok();
   }
-  if (mode != "auto" && mode != "device")
-    return mci::Fail(MCIERR_BAD_CONSTANT,
-                     "PVL_MCI_OUTPUT must be auto, null or device.");
-  std::string error;
-  output = MakeDeviceOutput(error);
-  if (output) return mci::Ok();
-  if (mode == "device")
-    return mci::Fail(MCIERR_HARDWARE, "No sound output: " + error + ".");
-  output = MakeSilentOutput();
-  return mci::Ok();
+  std::vector<OutputKind> kinds;
+  std::string names = "auto, null, device";
+  for (const OutputKind& kind : SoundOutputs()) {
+    if (mode == "auto" || mode == "device" || mode == kind.name) kinds.push_back(kind);
+    names += std::string(", ") + kind.name;
+  }
+  if (kinds.empty()) {
+    const auto last = names.rfind(", ");
+    return mci::Fail(MCIERR_BAD_CONSTANT, "PVL_MCI_OUTPUT must be " + names.substr(0, last) +
+                                              " or " + names.substr(last + 2) + ".");
+  }
+  reopen = [kinds] { return OpenChain(kinds); };
+  std::unique_ptr<Output> first = reopen();
+  Clock& clock = SteadyClock();
+  const Nanos give_up = clock.Now() + std::chrono::seconds(3);
+  Output::State state = first->Poll(clock.Now());
+  while (state == Output::State::kOpening && clock.Now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    state = first->Poll(clock.Now());
+  }
+  if (state == Output::State::kReady) {
+    output = std::move(first);
+    return mci::Ok();
+  }
+  if (mode == "auto") return mci::Ok();  // silently, until one opens
+  reopen = nullptr;
+  const std::string why = state == Output::State::kFailed ? first->Error() : "it did not open";
+  return mci::Fail(MCIERR_HARDWARE, "No sound output: " + why + ".");
 }
 
 mci::Result OpenModule(const std::filesystem::path& element,
@@ -67,10 +90,12 @@ mci::Result OpenModule(const std::filesystem::path& element,
   std::vector<std::uint8_t> data;
   if (mci::Result r = ReadModuleFile(path, data); r.error) return r;
   std::unique_ptr<Output> output;
-  if (mci::Result r = MakeOutput(std::getenv("PVL_MCI_OUTPUT"), output); r.error)
+  OutputOpener reopen;
+  if (mci::Result r = MakeOutput(std::getenv("PVL_MCI_OUTPUT"), output, reopen); r.error)
     return r;
   std::unique_ptr<ModuleDevice> module;
-  if (mci::Result r = ModuleDevice::Create(data, std::move(output), SteadyClock(), module);
+  if (mci::Result r = ModuleDevice::Create(data, std::move(output), std::move(reopen),
+                                           SteadyClock(), module);
       r.error)
     return r;
   device = std::move(module);

@@ -16,10 +16,15 @@ namespace pvl {
 
 constexpr char kDeviceType[] = "pvl_mci";
 
-// The output for a value of PVL_MCI_OUTPUT (null or empty: auto): "auto"
-// the sound device if one opens, else silent; "null" silent; "device" the
-// sound device or an error.
-mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output);
+// The outputs for a value of PVL_MCI_OUTPUT (null or empty: "auto"): the
+// one to play through first (null: silently for now), and how to open
+// another when it fails. "null" is silent for good; "auto" tries the
+// system's sound outputs in order and plays silently where none opens;
+// "device" does the same but fails where none opens; the name of one
+// output (e.g. "pulse") tries that one alone, and fails where it does not
+// open. Waits for an opening for at most about a second.
+mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
+                       OutputOpener& reopen);
 
 // Reads the whole of `path`: a file that cannot be read, or one too large
 // for a module, fails with the reason.

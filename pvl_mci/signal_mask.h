@@ -1,26 +1,31 @@
 // The device's threads, and those the audio libraries start for it, take
 // no signals: the program's handlers (which put the terminal back, stop and
 // continue the program) then always run on the program's own thread, never
-// on one that renders or plays while the program goes on. Windows sends no
-// signals to threads, so there the guard does nothing.
+// on one that renders or plays while the program goes on.
 #ifndef MCIPLAY_PVL_MCI_SIGNAL_MASK_H
 #define MCIPLAY_PVL_MCI_SIGNAL_MASK_H
+
+#include <pthread.h>
+#include <signal.h>
 
 namespace pvl {
 
 // Blocks every signal on the calling thread for its lifetime, so that the
 // threads started meanwhile begin with all signals blocked; then puts the
-// caller's mask back. Platform part.
+// caller's mask back.
 class NoSignalsForNewThreads {
  public:
-  NoSignalsForNewThreads();
-  ~NoSignalsForNewThreads();
+  NoSignalsForNewThreads() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &saved_);
+  }
+  ~NoSignalsForNewThreads() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
   NoSignalsForNewThreads(const NoSignalsForNewThreads&) = delete;
   NoSignalsForNewThreads& operator=(const NoSignalsForNewThreads&) = delete;
 
  private:
-  // The caller's mask, as the platform keeps it (a sigset_t on POSIX).
-  alignas(8) unsigned char saved_[128];
+  sigset_t saved_;
 };
 
 }  // namespace pvl

@@ -200,7 +200,7 @@ TEST_F(OddElements, ABadOutputChoiceFailsTheOpen) {
   const std::string file = dir_.Write("piece.xm", xmgen::WriteXm(xmgen::TimedPiece(100)));
   setenv("PVL_MCI_OUTPUT", "speakers", 1);
   EXPECT_EQ(Send("open \"" + file + "\" type pvl_mci alias p"), MCIERR_BAD_CONSTANT);
-  EXPECT_STREQ(reply_, "PVL_MCI_OUTPUT must be auto, null or device.");
+  EXPECT_STREQ(reply_, "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
   setenv("PVL_MCI_OUTPUT", "null", 1);
 }
 
