@@ -1,7 +1,15 @@
 // The default sound device on Windows through waveOut (winmm), opened at
 // once and never waited on. The render thread fills blocks of 10 ms and
 // queues each as it fills; what the listener has heard is waveOutGetPosition's
-// count of samples played.
+// count of samples played, less what the device shows it holds.
+//
+// Windows counts the sample at the speakers. Some systems count what they
+// have handed on to a sound server instead (Wine's winepulse does), which
+// runs ahead by the server's buffer; that buffer is taken in at once when a
+// stream starts, while nothing can have been heard for longer than the time
+// since the first block was queued. The excess of the count over that time,
+// early in a stream, is its lead, and it is taken off. (What such a system
+// does not show, the time from its first block to the first sound, stays.)
 #include <windows.h>
 #include <mmreg.h>
 #include <mmsystem.h>
@@ -9,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "pvl_mci/windows_outputs.h"
@@ -19,6 +28,9 @@ namespace {
 constexpr std::size_t kBlockFrames = 10 * kFramesPerMs;
 // 200 ms queued at most, as for the other systems' streams.
 constexpr std::size_t kBlocks = 20;
+// How long after a stream's first block the count's lead is measured: long
+// enough for the first fill, too short for the device's clock to drift.
+constexpr Nanos kLeadUntil = std::chrono::milliseconds(600);
 
 struct Block {
   WAVEHDR header{};
@@ -74,8 +86,11 @@ class WaveOutput final : public Output {
   void Start(Nanos) override {
     Halt();
     next_ = filled_ = 0;
-    written_ = played_ = 0;
+    written_ = played_ = lead_ = 0;
     last_samples_ = Samples();
+    first_at_.reset();
+    finished_ = false;
+    moved_at_ = Nanos{0};
   }
 
   // Every queued block comes back done, and the position starts again.
@@ -108,23 +123,30 @@ class WaveOutput final : public Output {
       count -= n;
       filled_ += n;
       written_ += n;
-      if (filled_ == kBlockFrames) Submit();
+      if (filled_ == kBlockFrames) Submit(now);
     }
   }
 
-  void Finish(Nanos) override {
-    if (filled_ > 0) Submit();
+  void Finish(Nanos now) override {
+    if (filled_ > 0) Submit(now);
+    finished_ = true;
   }
 
-  // The position moves while blocks are queued; once the last one is back,
-  // everything written has been played.
   Progress Heard(Nanos now) override {
     const DWORD samples = Samples();
+    if (samples != last_samples_) moved_at_ = now;
     played_ += static_cast<DWORD>(samples - last_samples_);  // it wraps at 32 bits
     last_samples_ = samples;
+    if (first_at_ && now - *first_at_ <= kLeadUntil) {
+      const std::uint64_t elapsed = HeardBy({0, *first_at_, true, played_}, now);
+      lead_ = std::max(lead_, played_ - elapsed);
+    }
+    const std::uint64_t heard = std::min(played_ - std::min(played_, lead_), written_);
+    // Once the device holds the whole of a finished stream, its count stops
+    // while the rest of it is still to be heard: that goes on in real time.
     const bool queued = std::any_of(blocks_.begin(), blocks_.end(), InQueue);
-    const std::uint64_t heard = queued ? std::min(played_, written_) : written_;
-    return {heard, now, queued, written_};
+    if (finished_ && !queued) return {heard, moved_at_, true, written_};
+    return {heard, now, heard < written_, written_};
   }
 
  private:
@@ -162,7 +184,8 @@ class WaveOutput final : public Output {
     }
   }
 
-  void Submit() {
+  void Submit(Nanos now) {
+    if (!first_at_) first_at_ = now;
     Block& b = blocks_[next_];
     b.header.dwBufferLength = static_cast<DWORD>(filled_ * frame_bytes_);
     b.header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
@@ -193,6 +216,12 @@ class WaveOutput final : public Output {
   std::uint64_t written_ = 0;
   std::uint64_t played_ = 0;
   DWORD last_samples_ = 0;
+  // The stream's first block went to the device then; the count runs this
+  // many frames ahead of what is heard; it last moved then.
+  std::optional<Nanos> first_at_;
+  std::uint64_t lead_ = 0;
+  Nanos moved_at_{0};
+  bool finished_ = false;
   bool failed_ = false;
   std::string error_;
 };
