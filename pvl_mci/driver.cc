@@ -1,5 +1,6 @@
 #include "pvl_mci/driver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -64,8 +65,11 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
     return mci::Fail(MCIERR_BAD_CONSTANT, "PVL_MCI_OUTPUT must be " + names.substr(0, last) +
                                               " or " + names.substr(last + 2) + ".");
   }
-  reopen = [kinds] { return OpenChain(kinds); };
-  std::unique_ptr<Output> first = reopen();
+  reopen = [kinds](std::size_t count) {
+    return OpenChain({kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(
+                                                         std::min(count, kinds.size()))});
+  };
+  std::unique_ptr<Output> first = reopen(kAllKinds);
   Clock& clock = SteadyClock();
   const Nanos give_up = clock.Now() + std::chrono::seconds(3);
   Output::State state = first->Poll(clock.Now());

@@ -55,6 +55,10 @@ class Output {
   virtual bool Hangs() const { return false; }
   // After kFailed: why, in a few words.
   virtual std::string Error() const = 0;
+  // Where this output's kind stands among those its opener tries: 0 is
+  // the first choice; a later one is left for an earlier as soon as that
+  // opens again.
+  virtual std::size_t Rank() const { return 0; }
 
   // Frames the output buffers at most: the device writes until this much is
   // queued, and comes back when about half of it has been heard.
@@ -75,9 +79,10 @@ class Output {
   virtual Progress Heard(Nanos now) = 0;
 };
 
-// Begins opening an output (or a chain of kinds, one after the other);
-// null when there is nothing to open.
-using OutputOpener = std::function<std::unique_ptr<Output>()>;
+// Begins opening an output, trying the first `kinds` kinds of output it
+// knows one after the other (all of them: kAllKinds).
+constexpr std::size_t kAllKinds = ~std::size_t{0};
+using OutputOpener = std::function<std::unique_ptr<Output>(std::size_t kinds)>;
 
 // Plays nothing, paced by the clock, as a sound card with a buffer of
 // Capacity() would: a frame is heard once its time has come since Start,

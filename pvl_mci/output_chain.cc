@@ -12,17 +12,19 @@ class Chain final : public Output {
   State Poll(Nanos now) override {
     while (current_) {
       const State state = current_->Poll(now);
+      if (state == State::kReady) ready_ = true;
       if (state != State::kFailed) return state;
       error_ += std::string(error_.empty() ? "" : "; ") + kinds_[at_ - 1].name + ": " +
                 current_->Error();
       hangs_ = current_->Hangs();
       current_.reset();
-      if (!hangs_) Next();
+      if (!hangs_ && !ready_) Next();  // one that played has no successor
     }
     return State::kFailed;
   }
   bool Hangs() const override { return hangs_; }
   std::string Error() const override { return error_; }
+  std::size_t Rank() const override { return at_ - 1; }
 
   // Once ready, everything else is the current output's.
   std::size_t Capacity() const override { return current_->Capacity(); }
@@ -48,6 +50,7 @@ class Chain final : public Output {
   std::unique_ptr<Output> current_;
   std::string error_;
   bool hangs_ = false;
+  bool ready_ = false;
 };
 
 }  // namespace

@@ -25,6 +25,8 @@ constexpr std::size_t kFrameBytes = 2 * sizeof(float);
 constexpr std::size_t kBufferFrames = 200 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
+// How often a stream being set up is looked at.
+constexpr Nanos kSetUpPoll = milliseconds(2);
 // A timing report is carried on for at most this long: an older one means
 // the reports have stopped (the server hangs, or this process was stopped).
 constexpr std::uint64_t kCarryFrames = 300 * kFramesPerMs;
@@ -111,8 +113,14 @@ class PulseOutput final : public Output {
     return bytes == static_cast<std::size_t>(-1) ? 0 : bytes / kFrameBytes;
   }
 
-  // The server asks for more as it plays what it has.
+  // The server asks for more as it plays what it has; a stream still
+  // being set up is ready in a moment.
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
+    {
+      Lock lock(loop_);
+      if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return now + kSetUpPoll;
+    }
     const std::size_t room = Room(now);
     return now + TimeOf(frames > room ? frames - room : 0);
   }

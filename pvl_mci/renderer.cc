@@ -79,14 +79,27 @@ void Renderer::Reposition(std::uint64_t frame) {
   }
 }
 
-// Looks after the sound output: lets go of one that failed, and opens a
-// new one when it is time.
+// Looks after the sound output: lets go of one that failed, opens a new
+// one when it is time, and moves to a better one once that is ready.
 void Renderer::PollOutput(Nanos now) {
   if (real_ && real_->Poll(now) == Output::State::kFailed) DropOutput(now);
-  if (!real_ && reopen_ && now >= next_attempt_) {
-    next_attempt_ = now + kRetry;
-    real_ = reopen_();
-    if (real_ && real_->Poll(now) == Output::State::kFailed) real_.reset();
+  if (better_ && better_->Poll(now) == Output::State::kFailed) better_.reset();
+  // (Not while the last frames play out on the one there is.)
+  if (better_ && real_ && !(running_ && Real() && finished_) &&
+      better_->Poll(now) == Output::State::kReady) {
+    if (running_ && Real()) PlayOn(*better_, KeptTime(now), now);
+    else if (Real()) active_ = nullptr;
+    real_ = std::move(better_);
+  }
+  if (reopen_ && now >= next_attempt_) {
+    if (!real_) {
+      next_attempt_ = now + kRetry;
+      real_ = reopen_(kAllKinds);
+      if (real_->Poll(now) == Output::State::kFailed) real_.reset();
+    } else if (!better_ && real_->Rank() > 0) {
+      next_attempt_ = now + kRetry;
+      better_ = reopen_(real_->Rank());
+    }
   }
 }
 
@@ -94,7 +107,7 @@ void Renderer::PollOutput(Nanos now) {
 void Renderer::DropOutput(Nanos now) {
   const bool playing = running_ && Real();
   const std::uint64_t heard = KeptTime(now);
-  if (playing) active_ = nullptr;
+  if (Real()) active_ = nullptr;
   real_.reset();
   if (playing) PlayOn(*stand_in_, heard, now);
 }
@@ -158,7 +171,13 @@ bool Renderer::Fill(Nanos now) {
 Renderer::Report Renderer::Step(Nanos now) {
   Report report;
   if (!running_) return report;
-  if (due_ != kForever && now > due_ + kLate) last_move_at_ = now;
+  if (due_ != kForever && now > due_ + kLate) {
+    // This process was stopped: the output played what it had, then ran
+    // dry (or went on without us). As on a sound card, the music goes on
+    // from the first frame not written yet, and the output is not to blame.
+    last_move_at_ = now;
+    if (Real() && !finished_) PlayOn(*real_, written_, now);
+  }
   PollOutput(now);
   if (real_ && !Real() && !finished_ && real_->Poll(now) == Output::State::kReady)
     PlayOn(*real_, KeptTime(now), now);
@@ -169,20 +188,22 @@ Renderer::Report Renderer::Step(Nanos now) {
   }
 
   Progress seg = active_->Heard(now);
-  std::uint64_t heard = base_ + HeardBy(seg, now);
+  const std::uint64_t heard = base_ + HeardBy(seg, now);
   if (heard != last_heard_) {
     last_heard_ = heard;
     last_move_at_ = seg.moving ? std::min(now, WhenHeard(seg, heard - base_)) : now;
   }
-  const bool waiting = written_ > heard;
+  const bool done = finished_ && heard >= written_;
   report.heard = {seg.frames + base_, seg.at, seg.moving, seg.limit + base_};
-  if (Real() && waiting && now - last_move_at_ > kStall) {
+  // A sound output that stands still has failed, and the position keeps
+  // real time without it meanwhile.
+  if (Real() && !done && now - last_move_at_ > kStall) {
     DropOutput(now);
     return Step(now);
   }
-  if (Real() && waiting && now - last_move_at_ > kSuspect)
+  if (Real() && !done && now - last_move_at_ > kSuspect)
     report.heard = {last_heard_, last_move_at_, true, run_frames_};
-  if (finished_ && !waiting) {
+  if (done) {
     report.done = true;
     report.done_at_ms = start_ms_ + static_cast<std::uint32_t>(written_ / kFramesPerMs);
     End();
@@ -194,19 +215,23 @@ Renderer::Report Renderer::Step(Nanos now) {
 
 Nanos Renderer::NextWake(const Progress& seg, bool more, Nanos now) const {
   if (more) return now;
-  // When the last frame is heard, or when half a buffer can be written.
-  Nanos wake = finished_ ? WhenHeard(seg, written_ - base_)
-                         : active_->WhenRoom(active_->Capacity() / 2, now);
+  // When the last frame is heard, or when half a buffer can be written;
+  // but while little is left to hear, often enough that room granted
+  // late is used in time.
+  const std::uint64_t queued = written_ - base_;
+  const std::uint64_t low = active_->Capacity() / 4;
+  Nanos wake = finished_ ? WhenHeard(seg, queued)
+                         : std::min(active_->WhenRoom(active_->Capacity() / 2, now),
+                                    WhenHeard(seg, queued > low ? queued - low : 0));
   if (wake <= now) wake = now + kPoll;
   if (Real()) {
     wake = std::min(wake, now + kLongest);
-    if (written_ > last_heard_) {
-      for (Nanos at : {last_move_at_ + kSuspect, last_move_at_ + kStall})
-        if (at > now) wake = std::min(wake, at + milliseconds(1));
-    }
+    for (Nanos at : {last_move_at_ + kSuspect, last_move_at_ + kStall})
+      if (at > now) wake = std::min(wake, at + milliseconds(1));
   }
-  if (real_ && !Real()) wake = std::min(wake, now + kPoll);
-  if (!real_ && reopen_) wake = std::min(wake, std::max(next_attempt_, now + kPoll));
+  if ((real_ && !Real()) || better_) wake = std::min(wake, now + kPoll);
+  if (reopen_ && (!real_ || real_->Rank() > 0))
+    wake = std::min(wake, std::max(next_attempt_, now + kPoll));
   return wake;
 }
 

@@ -7,7 +7,9 @@
 // fails (its server is gone, or it takes no frame for a second while frames
 // wait), the run goes on silently from the place the music has reached in
 // real time, and a new output is opened at most once a second; once one is
-// ready, the music goes on there from the place reached.
+// ready, the music goes on there from the place reached. An output that is
+// not the first choice (ALSA while the sound server is away) is left in
+// the same way for a better one as soon as that opens.
 #ifndef MCIPLAY_PVL_MCI_RENDERER_H
 #define MCIPLAY_PVL_MCI_RENDERER_H
 
@@ -65,6 +67,7 @@ class Renderer {
   std::unique_ptr<openmpt::module> module_;
   std::unique_ptr<Output> real_;   // the sound output, while there is one
   std::unique_ptr<Output> stand_in_;  // silent, while there is none
+  std::unique_ptr<Output> better_;    // opening, to take over from real_
   OutputOpener reopen_;
   Nanos next_attempt_{0};
   Output* active_ = nullptr;  // the one the run plays through

@@ -29,6 +29,11 @@ MonitorRecorder::~MonitorRecorder() { Stop(); }
 bool MonitorRecorder::Start(const std::string& socket, const std::string& source,
                             std::string& error) {
   Stop();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    samples_.clear();
+    offsets_.clear();
+  }
   loop_ = pa_threaded_mainloop_new();
   context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "mciplay-test-recorder");
   const std::string server = "unix:" + socket;

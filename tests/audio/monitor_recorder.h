@@ -29,8 +29,9 @@ class MonitorRecorder {
   MonitorRecorder(const MonitorRecorder&) = delete;
   MonitorRecorder& operator=(const MonitorRecorder&) = delete;
 
-  // Connects to the server at `socket` and records `source`; false, with the
-  // reason in `error`, when the recording has not begun within 5 s.
+  // Connects to the server at `socket` and records `source` (a new
+  // recording); false, with the reason in `error`, when the recording has
+  // not begun within 5 s.
   bool Start(const std::string& socket, const std::string& source,
              std::string& error);
   // Ends the recording; what was recorded stays.

@@ -144,9 +144,11 @@ pid_t SoundServer::Spawn(const std::vector<std::string>& argv,
     return pid;
   }
   if (pid != 0) return pid;
-  // The child: its own process group, so that a terminal's signals meant
-  // for the tests do not reach it, and its output in the log.
-  setpgid(0, 0);
+  // The child: a session of its own, as a sound server has on a desktop
+  // (the scheduler shares the processor between sessions first), out of
+  // reach of a terminal's signals meant for the tests; its output in the
+  // log.
+  setsid();
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
