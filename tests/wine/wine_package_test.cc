@@ -3,6 +3,9 @@
 // from the folder in a pseudo-terminal through winmm's own MCI and our
 // pvl_mci.dll. These runs are silent (PVL_MCI_OUTPUT=null); the audio test
 // plays through a sound server.
+#include <windows.h>
+#include <mmsystem.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -170,6 +173,70 @@ TEST_F(Package, APieceOfKnownLengthEndsByItselfAtItsLength) {
   EXPECT_LE(drawn.back(), kLengthMs / 10);
   EXPECT_GE(drawn.back(), kLengthMs / 10 - 30);
   ExpectPromptThenExit(session, top + 5);
+}
+
+// Runs `commands` through winmm's mciSendStringA in the package prefix, from
+// `dir`; one "result reply" line per command.
+std::vector<std::string> SendThroughWinmm(const fs::path& root, const fs::path& dir,
+                                          const std::vector<std::string>& commands) {
+  std::string line = "cd '" + dir.string() + "' && WINEPREFIX='" +
+                     (root / "package").string() +
+                     "' WINEDEBUG=-all PVL_MCI_OUTPUT=null '" MCIPLAY_WINE64 "' '" +
+                     MCIPLAY_MCI_SEND "'";
+  for (const std::string& c : commands) line += " '" + c + "'";
+  std::string out;
+  if (FILE* pipe = popen((line + " 2>/dev/null").c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    pclose(pipe);
+  }
+  std::vector<std::string> lines = Lines(out);
+  for (std::string& l : lines) l.erase(l.find_last_not_of("\r ") + 1);
+  return lines;
+}
+
+TEST_F(Package, TheDriverAnswersTheCommandsWinmmParses) {
+  if (!fs::exists(MCIPLAY_MCI_SEND)) GTEST_SKIP() << MCIPLAY_MCI_SEND << " is missing";
+  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(3000));
+  std::ofstream(run_->path() / "piece.xm", std::ios::binary)
+      .write(reinterpret_cast<const char*>(piece.data()),
+             static_cast<std::streamsize>(piece.size()));
+  const std::vector<std::string> replies = SendThroughWinmm(
+      root_, run_->path(),
+      {"open piece.xm type pvl_mci alias m", "status m length", "status m ready",
+       "status m time format", "set m time format ms", "play m from 1000 to 2000",
+       "status m mode", "pause m", "status m mode", "status m position", "resume m",
+       "status m mode", "seek m to 2500", "status m mode", "status m position",
+       "seek m to end", "status m position", "seek m to start", "status m position",
+       "play m from 4000", "play m notify", "play m from 2800 wait", "status m mode",
+       "status m position", "close m"});
+  ASSERT_EQ(replies.size(), 25u);
+  EXPECT_EQ(replies[0].substr(0, 2), "0 ");
+  EXPECT_EQ(replies[1], "0 3000");
+  EXPECT_EQ(replies[2], "0 true");
+  EXPECT_EQ(replies[3], "0 milliseconds");
+  EXPECT_EQ(replies[4], "0");
+  EXPECT_EQ(replies[5], "0");
+  EXPECT_EQ(replies[6], "0 playing");
+  EXPECT_EQ(replies[7], "0");
+  EXPECT_EQ(replies[8], "0 paused");
+  const int paused_at = std::stoi(replies[9].substr(2));
+  EXPECT_GE(paused_at, 1000);
+  EXPECT_LE(paused_at, 2000);
+  EXPECT_EQ(replies[10], "0");
+  EXPECT_EQ(replies[11], "0 playing");
+  EXPECT_EQ(replies[12], "0");
+  EXPECT_EQ(replies[13], "0 stopped");
+  EXPECT_EQ(replies[14], "0 2500");
+  EXPECT_EQ(replies[16], "0 3000");
+  EXPECT_EQ(replies[18], "0 0");
+  EXPECT_EQ(replies[19], std::to_string(MCIERR_OUTOFRANGE));
+  EXPECT_EQ(replies[20], std::to_string(MCIERR_UNSUPPORTED_FUNCTION));
+  // With wait, play returns once the piece has ended.
+  EXPECT_EQ(replies[21], "0");
+  EXPECT_EQ(replies[22], "0 stopped");
+  EXPECT_EQ(replies[23], "0 3000");
+  EXPECT_EQ(replies[24], "0");
 }
 
 // A failed open names its reason on its own line (the terminal is wide
