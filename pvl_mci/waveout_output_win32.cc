@@ -4,12 +4,13 @@
 // count of samples played, less what the device shows it holds.
 //
 // Windows counts the sample at the speakers. Some systems count what they
-// have handed on to a sound server instead (Wine's winepulse does), which
-// runs ahead by the server's buffer; that buffer is taken in at once when a
-// stream starts, while nothing can have been heard for longer than the time
-// since the first block was queued. The excess of the count over that time,
-// early in a stream, is its lead, and it is taken off. (What such a system
-// does not show, the time from its first block to the first sound, stays.)
+// have handed on to a sound server instead (Wine's winepulse does): when a
+// stream starts, the count leaps by the server's whole buffer, then runs on
+// in real time that far ahead of the sound. Nothing of a fill can be heard
+// before it was taken, so the count's excess over the real time since the
+// leap is its lead, and it is taken off. The leap is watched for closely,
+// as the count runs ahead of the time since the first block by more than a
+// block; a device that counts at the speakers never leaps, and keeps no lead.
 #include <windows.h>
 #include <mmreg.h>
 #include <mmsystem.h>
@@ -28,9 +29,12 @@ namespace {
 constexpr std::size_t kBlockFrames = 10 * kFramesPerMs;
 // 200 ms queued at most, as for the other systems' streams.
 constexpr std::size_t kBlocks = 20;
-// How long after a stream's first block the count's lead is measured: long
-// enough for the first fill, too short for the device's clock to drift.
-constexpr Nanos kLeadUntil = std::chrono::milliseconds(600);
+// How long the count is watched for a leap after a stream's first block,
+// and how often meanwhile; how long the lead is measured after the leap:
+// long enough for a sample or two, too short for the clocks to drift.
+constexpr Nanos kLeapWithin = std::chrono::milliseconds(200);
+constexpr Nanos kLeapWatch = std::chrono::milliseconds(3);
+constexpr Nanos kLeadFor = std::chrono::milliseconds(100);
 
 struct Block {
   WAVEHDR header{};
@@ -89,6 +93,7 @@ class WaveOutput final : public Output {
     written_ = played_ = lead_ = 0;
     last_samples_ = Samples();
     first_at_.reset();
+    leap_at_.reset();
     finished_ = false;
     moved_at_ = Nanos{0};
   }
@@ -105,10 +110,14 @@ class WaveOutput final : public Output {
     return free_blocks == 0 ? 0 : free_blocks * kBlockFrames - filled_;
   }
 
-  // The device frees a block as it plays it.
+  // The device frees a block as it plays it. While a leap may come, the
+  // count is looked at often.
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
     const std::size_t room = Room(now);
-    return now + TimeOf(frames > room ? frames - room : 0);
+    const Nanos when = now + TimeOf(frames > room ? frames - room : 0);
+    if (first_at_ && !leap_at_ && now - *first_at_ < kLeapWithin)
+      return std::min(when, now + kLeapWatch);
+    return when;
   }
 
   // The device writes no more than Room; a block the system refuses is a
@@ -137,10 +146,11 @@ class WaveOutput final : public Output {
     if (samples != last_samples_) moved_at_ = now;
     played_ += static_cast<DWORD>(samples - last_samples_);  // it wraps at 32 bits
     last_samples_ = samples;
-    if (first_at_ && now - *first_at_ <= kLeadUntil) {
-      const std::uint64_t elapsed = HeardBy({0, *first_at_, true, played_}, now);
-      lead_ = std::max(lead_, played_ - elapsed);
-    }
+    if (first_at_ && !leap_at_ && now - *first_at_ < kLeapWithin &&
+        played_ > HeardBy({0, *first_at_, true, played_}, now) + kBlockFrames)
+      leap_at_ = now;
+    if (leap_at_ && now - *leap_at_ <= kLeadFor)
+      lead_ = std::max(lead_, played_ - HeardBy({0, *leap_at_, true, played_}, now));
     const std::uint64_t heard = std::min(played_ - std::min(played_, lead_), written_);
     // Once the device holds the whole of a finished stream, its count stops
     // while the rest of it is still to be heard: that goes on in real time.
@@ -216,9 +226,11 @@ class WaveOutput final : public Output {
   std::uint64_t written_ = 0;
   std::uint64_t played_ = 0;
   DWORD last_samples_ = 0;
-  // The stream's first block went to the device then; the count runs this
-  // many frames ahead of what is heard; it last moved then.
+  // The stream's first block went to the device then, and the count leapt
+  // then; it runs this many frames ahead of what is heard; it last moved
+  // then.
   std::optional<Nanos> first_at_;
+  std::optional<Nanos> leap_at_;
   std::uint64_t lead_ = 0;
   Nanos moved_at_{0};
   bool finished_ = false;

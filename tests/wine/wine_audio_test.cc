@@ -111,11 +111,9 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   const double median = lead_ms[lead_ms.size() / 2];
   RecordProperty("shown_minus_heard_median_ms", std::to_string(median));
   // Wine's waveOutGetPosition counts what it has handed to the server, about
-  // 115 ms ahead here; the driver takes off the lead it sees at the start.
-  // What stays is the time from the first block to the first sound at the
-  // sink, which no call under Wine tells: about +30 ms here.
-  EXPECT_GE(median, -20.0) << "from " << lead_ms.front() << " to " << lead_ms.back() << " ms";
-  EXPECT_LE(median, 50.0) << "from " << lead_ms.front() << " to " << lead_ms.back() << " ms";
+  // 115 ms ahead of the sink here; the driver takes that lead off.
+  EXPECT_NEAR(median, 0.0, 20.0) << "from " << lead_ms.front() << " to "
+                                 << lead_ms.back() << " ms";
   // The position moves with the sound: no drift, no jumps.
   EXPECT_LE(lead_ms[lead_ms.size() * 9 / 10] - lead_ms[lead_ms.size() / 10], 30.0);
 }
