@@ -21,12 +21,19 @@ void MoveCursor(std::uint16_t column, std::uint16_t row);
 // the cursor back where it was.
 void ClearLineEnd();
 
+// The width of the screen buffer in columns; 0 when there is none.
+std::uint16_t BufferWidth();
+
 // True if a qualifying key event is among the first 128 records of the input
-// queue; the queue is left as it was.
+// queue. The queue is left as it was, except that 128 records in a row that
+// hold none are taken away (they never will), so that they cannot hide a key
+// released behind them.
 bool KeyWaiting();
 
-// Waits for a qualifying key event, removes it and returns its character;
-// the other records read with it are written back in their order.
+// Waits for a qualifying key event, removes it and returns its character.
+// The other records of its batch of 128 go back to the end of the queue,
+// keeping their order among themselves, behind anything that arrived
+// meanwhile; a batch without a qualifying event is dropped.
 char TakeKey();
 
 // True when standard output is a console screen buffer.

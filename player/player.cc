@@ -31,6 +31,14 @@ bool StillPlaying(char* reply) {
   return SendQuery(kModeQuery, reply) && SaysPlaying(reply) && !KeyWaiting();
 }
 
+// The status line stops one column short of the buffer's right edge: a
+// line that reached it would wrap, and every pass would then start on the
+// next row. Read afresh each pass, so a resize is followed.
+std::size_t FitOnRow(std::size_t length, std::uint16_t width) {
+  if (width == 0 || length < width) return length;
+  return width - 1u;
+}
+
 }  // namespace
 
 bool ShowProgress() {
@@ -46,7 +54,7 @@ bool ShowProgress() {
       char line[kStatusLineMax + 1];
       std::size_t length =
           FormatStatusLine(ParsePosition(ReplyText(reply)), line);
-      WriteText(std::string_view(line, length));
+      WriteText(std::string_view(line, FitOnRow(length, BufferWidth())));
       ClearLineEnd();
     }
     Sleep(kPollMs);

@@ -56,4 +56,10 @@ void WriteRepeated(char c, std::size_t count) {
   FlushText();
 }
 
-void EndLine() { WriteText("\r\n"); }
+// A finished line goes out at once wherever standard output goes, so that
+// a pipe's reader sees the prompt before the program waits for a key, and a
+// file keeps every finished line if the program is killed.
+void EndLine() {
+  Put("\r\n");
+  WriteOut();
+}

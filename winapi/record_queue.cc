@@ -23,4 +23,29 @@ DWORD RecordQueue::Append(const INPUT_RECORD* records, DWORD count) {
   return static_cast<DWORD>(n);
 }
 
+namespace {
+
+bool SameKeyDown(const KEY_EVENT_RECORD& a, const KEY_EVENT_RECORD& b) {
+  return a.bKeyDown && b.bKeyDown && a.wVirtualKeyCode == b.wVirtualKeyCode &&
+         a.wVirtualScanCode == b.wVirtualScanCode &&
+         a.uChar.AsciiChar == b.uChar.AsciiChar &&
+         a.dwControlKeyState == b.dwControlKeyState;
+}
+
+}  // namespace
+
+void RecordQueue::AppendTyped(const INPUT_RECORD& record) {
+  if (record.EventType == KEY_EVENT && !records_.empty() &&
+      records_.back().EventType == KEY_EVENT) {
+    KEY_EVENT_RECORD& last = records_.back().Event.KeyEvent;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    const unsigned sum = unsigned{last.wRepeatCount} + key.wRepeatCount;
+    if (SameKeyDown(last, key) && sum <= 0xFFFF) {
+      last.wRepeatCount = static_cast<WORD>(sum);
+      return;
+    }
+  }
+  Append(&record, 1);
+}
+
 }  // namespace term

@@ -18,7 +18,8 @@
 // (ESC [ code ; modifiers : event u, or the cursor and function key forms
 // with ": event" after the modifiers) for its press, each repeat and its
 // release. Each becomes one record then: a press or a repeat a record with
-// bKeyDown set and wRepeatCount 1, a release one with bKeyDown clear. A
+// bKeyDown set and wRepeatCount 1 (the queue folds repeats), a release one
+// with bKeyDown clear. A
 // release counts only for a key whose press or repeat was seen, so the
 // release of a key held down before the protocol was on gives nothing.
 // Characters that still come as plain bytes (pasted text) are a press and a

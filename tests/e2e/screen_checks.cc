@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -50,26 +51,43 @@ void ExpectCommandLines(const pty::Session& session) {
   EXPECT_EQ(session.Row(2), kPlayLine);
 }
 
+// The position a status line cut to `width` - 1 columns shows, or -1.
+int ShownCutHundredths(const std::string& row, int width) {
+  static const std::regex kTime(R"(Playing: (\d\d):(\d\d)\.(\d\d))");
+  std::smatch m;
+  if (!std::regex_search(row, m, kTime) || m.position(0) != 0) return -1;
+  std::string full = m.str(0) + " ...press a Key to stop.";
+  full.resize(std::min<std::size_t>(full.size(), width - 1));
+  full.erase(full.find_last_not_of(' ') + 1);
+  if (row != full) return -1;
+  return std::stoi(m[1]) * 6000 + std::stoi(m[2]) * 100 + std::stoi(m[3]);
+}
+
 void ExpectRedrawnInPlace(pty::Session& session, pty::Millis span) {
+  ExpectRedrawnInPlaceAt(session, kStatusRow, span);
+}
+
+void ExpectRedrawnInPlaceAt(pty::Session& session, int status_row,
+                            pty::Millis span) {
   session.ResetDamage();
   std::vector<int> shown;
   auto end = std::chrono::steady_clock::now() + span;
   while (std::chrono::steady_clock::now() < end) {
-    std::string row = session.Row(kStatusRow);
-    int hundredths = ShownHundredths(row);
+    std::string row = session.Row(status_row);
+    int hundredths = ShownCutHundredths(row, session.cols());
     ASSERT_GE(hundredths, 0) << "status row reads \"" << row << "\"";
     if (!shown.empty()) {
       EXPECT_GE(hundredths, shown.back());
     }
     shown.push_back(hundredths);
-    EXPECT_EQ(session.Cursor().row, kStatusRow);
+    EXPECT_EQ(session.Cursor().row, status_row);
     std::this_thread::sleep_for(pty::Millis(40));
   }
   ASSERT_FALSE(shown.empty());
   EXPECT_GT(shown.back(), shown.front()) << "the position did not move";
   std::vector<int> damage = session.Damage();
   for (int r = 0; r < static_cast<int>(damage.size()); ++r) {
-    if (r == kStatusRow) {
+    if (r == status_row) {
       EXPECT_GT(damage[static_cast<std::size_t>(r)], 0);
     } else {
       EXPECT_EQ(damage[static_cast<std::size_t>(r)], 0) << "row " << r;

@@ -41,6 +41,10 @@ void ExpectCommandLines(const pty::Session& session);
 // and no other row is written to.
 void ExpectRedrawnInPlace(pty::Session& session, pty::Millis span);
 
+// The same on row `row`, where each sample is the status line cut to the
+// terminal's width less one column.
+void ExpectRedrawnInPlaceAt(pty::Session& session, int row, pty::Millis span);
+
 // The screen after a full run: the close line over the status row, "Done!",
 // the prompt, and no position line left.
 void ExpectClosingScreen(const pty::Session& session);

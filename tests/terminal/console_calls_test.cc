@@ -284,17 +284,41 @@ TEST(OnATerminal, KeysArrivingDuringACursorQueryAreQueuedInOrder) {
   EXPECT_EQ(log[2], "peek 1 6 d65/97 u65/97 d38/0 u38/0 d66/98 u66/98");
 }
 
-TEST(OnATerminal, SilentTerminalFailsOnceAfterAWaitThenAtOnce) {
+// A held key on a terminal with the keyboard protocol: its repeats add to
+// the count of the press nobody has read yet, as on a Windows console.
+TEST(OnATerminal, RepeatsOfAHeldKeyFoldIntoThePressNotYetRead) {
+  ProbeRun run;
+  run.session.SpeakKeyProtocol(true);
+  ASSERT_TRUE(run.Start({"waitkey", "sleep:300", "peek:8", "read:1",
+                         "sleep:300", "peek:8"}));
+  ASSERT_TRUE(run.session.WaitUntil([&] { return run.session.KeyFlags() == 15; },
+                                    Millis(5000)));
+  const std::string repeat = "\x1b[104;1:2u";
+  run.session.Send("\x1b[104u" + repeat + repeat + repeat + repeat + repeat);
+  ASSERT_TRUE(run.session.WaitUntil(
+      [&] { return Lines(run.dir / "log").size() >= 4; }, Millis(5000)));
+  run.session.Send(repeat + repeat + "\x1b[104;1:3u");
+  std::vector<std::string> log = run.Finish();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[2], "peek 1 1 d72/104*6");
+  EXPECT_EQ(log[3].substr(0, 19), "read 1 1 d72/104*6 ");
+  EXPECT_EQ(log[5], "peek 1 2 d72/104*2 u72/104");
+}
+
+TEST(OnATerminal, SilentTerminalIsAskedOnceThenTheCursorIsGuessed) {
   ProbeRun run;
   run.session.AnswerQueries(false);
-  ASSERT_TRUE(run.Start({"info", "info", "move:0,0"}));
+  ASSERT_TRUE(run.Start({"info", "print:\rab", "info", "move:0,0"}));
   std::vector<std::string> log = run.Finish();
-  ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[0].substr(0, 6), "info 0");
+  ASSERT_EQ(log.size(), 4u);
+  // No answer within a second: the last row, column 0 (unknown yet).
+  EXPECT_EQ(log[0].substr(0, 17), "info 1 0 23 80 24");
   EXPECT_GE(Field(log[0], 6), 900);
-  EXPECT_EQ(log[1].substr(0, 6), "info 0");
-  EXPECT_LT(Field(log[1], 6), 500);  // no second wait
-  EXPECT_EQ(log[2], "move 1");  // moving needs no answer
+  // After a CR the column is followed; no second wait.
+  EXPECT_EQ(log[2].substr(0, 17), "info 1 2 23 80 24");
+  EXPECT_LT(Field(log[2], 6), 500);
+  EXPECT_EQ(log[3], "move 1");  // moving needs no answer
+  EXPECT_EQ(run.session.Cursor(), (pty::Position{0, 0}));
 }
 
 TEST(OnATerminal, InputNotATerminalTakesReportsFromTheControllingTerminal) {

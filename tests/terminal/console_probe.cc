@@ -8,8 +8,9 @@
 //                   "info OK X Y WIDTH HEIGHT MS"
 //   move:X,Y[,H]    SetConsoleCursorPosition: "move OK"
 //   peek:N, read:N  PeekConsoleInputA / ReadConsoleInputA for N records:
-//                   "peek OK COUNT d65/97 u65/97 ..." (down/up vk/char), and
-//                   for read the time it took, "... MS"
+//                   "peek OK COUNT d65/97 u65/97 ..." (down/up vk/char, and
+//                   "*N" after a repeat count N above 1), and for read the
+//                   time it took, "... MS"
 //   write           WriteConsoleInputA with the release of 'z': "write OK N"
 //   waitkey         peeks until a record is there (5 s at most)
 //   print:TEXT      WriteFile on standard output: "print OK WRITTEN"
@@ -47,6 +48,7 @@ void LogRecords(const INPUT_RECORD* records, DWORD count) {
     const KEY_EVENT_RECORD& k = records[i].Event.KeyEvent;
     std::fprintf(g_log, " %c%d/%d", k.bKeyDown ? 'd' : 'u', k.wVirtualKeyCode,
                  static_cast<unsigned char>(k.uChar.AsciiChar));
+    if (k.wRepeatCount > 1) std::fprintf(g_log, "*%d", k.wRepeatCount);
   }
 }
 

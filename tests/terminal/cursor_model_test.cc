@@ -1,128 +1,125 @@
-// The console layer asks the terminal where the cursor is only when it cannot
-// know: after an answer or its own cursor move, it follows the program's
-// plain text. These tests run the console probe in a pseudo-terminal and
-// compare what the layer reports with the emulator's own cursor, counting
-// the requests (ESC [ 6 n) the program sent.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <string>
-#include <vector>
+// The cursor model on its own: what the program's output tells about the
+// cursor, and the bytes a move takes.
+#include "winapi/cursor_model.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/harness/pty_session.h"
+#include <string>
 
 namespace {
 
-using pty::Millis;
+using term::CursorModel;
+using term::ScreenSize;
 
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos;
-       at = text.find(part, at + 1))
-    ++n;
-  return n;
+constexpr ScreenSize k24x40{24, 40};
+
+std::string Move(const CursorModel& model, int row, int column,
+                 bool* relative = nullptr) {
+  char out[32];
+  bool was_relative = false;
+  std::size_t n = term::MoveBytes(model, row, column, out, was_relative);
+  if (relative != nullptr) *relative = was_relative;
+  return std::string(out, n);
 }
 
-// The cursor position requests in what the program wrote.
-int Requests(const std::string& transcript) {
-  return Count(transcript, "\x1b[6n");
+TEST(CursorModel, FollowsPrintableTextAndCarriageReturnShortOfTheLastColumn) {
+  CursorModel m;
+  term::Learn(m, 5, 3, k24x40);
+  term::Follow(m, "Playing: 00:12.34");
+  EXPECT_TRUE(m.known);
+  EXPECT_EQ(m.row, 5);
+  EXPECT_EQ(m.column, 20);
+  term::Follow(m, "\r");
+  EXPECT_TRUE(m.known);
+  EXPECT_EQ(m.column, 0);
+  // Up to the column before the last the cursor is certain; a character in
+  // the last one leaves it where terminals differ.
+  term::Follow(m, std::string(39, 'x'));
+  EXPECT_TRUE(m.known);
+  EXPECT_EQ(m.column, 39);
+  term::Follow(m, "x");
+  EXPECT_FALSE(m.known);
+  EXPECT_FALSE(m.column_known);
 }
 
-struct Probe {
-  std::string log;
-  pty::Session session;
-  Probe(int rows, int cols) : session(rows, cols) {
-    char tmpl[] = "/tmp/cursor-model-XXXXXX";
-    int fd = mkstemp(tmpl);
-    close(fd);
-    log = tmpl;
-  }
-  ~Probe() { unlink(log.c_str()); }
+TEST(CursorModel, LineEndsEscapesAndResizesLoseWhatIsKnown) {
+  CursorModel m;
+  term::Learn(m, 2, 0, k24x40);
+  term::Follow(m, "\r\n");  // the row may have scrolled; column 0 stays
+  EXPECT_FALSE(m.known);
+  EXPECT_TRUE(m.column_known);
+  EXPECT_EQ(m.column, 0);
+  term::Follow(m, "ab\n");  // with or without a CR added: unknown
+  EXPECT_FALSE(m.column_known);
 
-  std::vector<std::string> Run(const std::vector<std::string>& commands) {
-    pty::Command c;
-    c.argv = {CONSOLE_PROBE};
-    c.argv.insert(c.argv.end(), commands.begin(), commands.end());
-    c.env = {"PROBE_LOG=" + log};
-    EXPECT_TRUE(session.Start(c));
-    std::optional<int> status = session.WaitExit(Millis(10000));
-    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    std::vector<std::string> lines;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-};
+  term::Learn(m, 2, 4, k24x40);
+  term::Follow(m, "\x1b[6n");
+  EXPECT_FALSE(m.known);
+  EXPECT_FALSE(m.column_known);
 
-// "info OK X Y WIDTH HEIGHT MS" without the time.
-std::string Info(const std::string& line) {
-  return line.substr(0, line.rfind(' '));
+  term::Learn(m, 2, 4, k24x40);
+  term::Fit(m, k24x40);
+  EXPECT_TRUE(m.known);
+  term::Fit(m, ScreenSize{24, 30});
+  EXPECT_FALSE(m.known);
+  EXPECT_EQ(m.size, (ScreenSize{24, 30}));
 }
 
-TEST(CursorModel, PlainTextAndOwnMovesNeedNoQuestion) {
-  Probe p(24, 40);
-  std::vector<std::string> log =
-      p.Run({"print:abc", "info", "print:defg", "info", "move:10,5", "info",
-             "print:status", "info:2", "move:0,5", "info"});
-  ASSERT_EQ(log.size(), 10u);
-  EXPECT_EQ(Info(log[1]), "info 1 3 0 40 24");
-  EXPECT_EQ(Info(log[3]), "info 1 7 0 40 24");
-  EXPECT_EQ(Info(log[5]), "info 1 10 5 40 24");
-  // Standard error is the same terminal: it shares what is known.
-  EXPECT_EQ(Info(log[7]), "info 1 16 5 40 24");
-  EXPECT_EQ(Info(log[9]), "info 1 0 5 40 24");
-  EXPECT_EQ(p.session.Cursor(), (pty::Position{5, 0}));
-  EXPECT_EQ(Requests(p.session.Transcript()), 1);
+TEST(CursorModel, AbsoluteMovesUnlessTheCursorIsAlreadyThere) {
+  CursorModel m;
+  term::Fit(m, k24x40);
+  EXPECT_EQ(Move(m, 4, 9), "\x1b[5;10H");
+  term::Moved(m, 4, 9, false);
+  EXPECT_TRUE(m.known);
+  EXPECT_EQ(Move(m, 4, 9), "");
+  EXPECT_EQ(Move(m, 4, 0), "\x1b[5;1H");
+  EXPECT_EQ(Move(m, 23, 9), "\x1b[24;10H");
 }
 
-TEST(CursorModel, AMoveToWhereTheCursorStandsSendsNothing) {
-  Probe p(24, 40);
-  std::vector<std::string> log =
-      p.Run({"move:10,5", "move:10,5,2", "move:10,5", "print:x", "move:10,5,2"});
-  EXPECT_EQ(log, (std::vector<std::string>{"move 1", "move 1", "move 1",
-                                           "print 1 1", "move 1"}));
-  // Standard error shares the screen: told the same place, nothing is sent;
-  // after the text the cursor has moved on and is sent back.
-  EXPECT_EQ(Count(p.session.Transcript(), "\x1b[6;11H"), 2);
-  EXPECT_EQ(p.session.Cursor(), (pty::Position{5, 10}));
+// A terminal that never answers: the row is guessed (the last), and a move
+// back to it is made with CR, so the status line stays on the cursor's row
+// wherever that is.
+TEST(CursorModel, OnTheGuessedRowMovesAreACarriageReturnAndAMoveRight) {
+  CursorModel m;
+  term::Fit(m, k24x40);
+  int row = -1;
+  int column = -1;
+  term::Guess(m, row, column);
+  EXPECT_EQ(row, 23);
+  EXPECT_EQ(column, 0);  // not even the column is known yet
+
+  bool relative = false;
+  EXPECT_EQ(Move(m, 23, 0, &relative), "\r");
+  EXPECT_TRUE(relative);
+  term::Moved(m, 23, 0, relative);
+  term::Follow(m, "Playing: 00:00.00");
+  term::Guess(m, row, column);
+  EXPECT_EQ(column, 17);
+  // The blanks of the line end run into the last column: the cursor waits
+  // there on the same row.
+  term::Follow(m, std::string(23, ' '));
+  EXPECT_EQ(Move(m, 23, 17, &relative), "\r\x1b[17C");
+  EXPECT_TRUE(relative);
+  term::Moved(m, 23, 17, relative);
+  EXPECT_EQ(Move(m, 23, 17), "");
+  // Another row is reached absolutely, and known from then on.
+  EXPECT_EQ(Move(m, 2, 0, &relative), "\x1b[3;1H");
+  EXPECT_FALSE(relative);
 }
 
-TEST(CursorModel, TextReachingTheLastColumnMakesItAskAgain) {
-  Probe p(10, 20);
-  std::vector<std::string> log = p.Run(
-      {"info", "print:0123456789012345678", "info", "print:9", "info"});
-  ASSERT_EQ(log.size(), 5u);
-  EXPECT_EQ(Info(log[0]), "info 1 0 0 20 10");
-  // Up to the column before the last, the layer follows the text.
-  EXPECT_EQ(Info(log[2]), "info 1 19 0 20 10");
-  // A character in the last column: the terminal is asked, and answers
-  // with its own idea of where the cursor stands.
-  EXPECT_EQ(Requests(p.session.Transcript()), 2);
-  EXPECT_EQ(Info(log[4]), "info 1 19 0 20 10");
-}
-
-TEST(CursorModel, AResizeMakesItAskAgain) {
-  Probe p(24, 80);
-  pty::Command c;
-  std::vector<std::string> log;
-  c.argv = {CONSOLE_PROBE, "info", "print:ab", "waitkey", "info", "info"};
-  c.env = {"PROBE_LOG=" + p.log};
-  ASSERT_TRUE(p.session.Start(c));
-  ASSERT_TRUE(p.session.WaitForText("ab", Millis(5000)));
-  p.session.Resize(24, 60);
-  p.session.Send("k");
-  std::optional<int> status = p.session.WaitExit(Millis(10000));
-  ASSERT_TRUE(status && WIFEXITED(*status));
-  std::ifstream in(p.log);
-  for (std::string line; std::getline(in, line);) log.push_back(line);
-  ASSERT_GE(log.size(), 5u);
-  EXPECT_EQ(Info(log[3]), "info 1 2 0 60 24");
-  EXPECT_EQ(Info(log[4]), "info 1 2 0 60 24");
-  EXPECT_EQ(Requests(p.session.Transcript()), 2);
+TEST(CursorModel, TextPastTheLastColumnOrALineEndLeavesTheGuessedRow) {
+  CursorModel m;
+  term::Fit(m, k24x40);
+  int row = 0;
+  int column = 0;
+  term::Guess(m, row, column);
+  term::Moved(m, 23, 0, true);
+  term::Follow(m, std::string(41, 'x'));  // wrapped onto the next row
+  EXPECT_EQ(Move(m, 23, 0), "\x1b[24;1H");
+  term::Guess(m, row, column);
+  term::Moved(m, 23, 0, true);
+  term::Follow(m, "\r\n");
+  EXPECT_EQ(Move(m, 23, 0), "\x1b[24;1H");
 }
 
 }  // namespace

@@ -135,13 +135,39 @@ TEST_F(KeyWaitingTest, ControlCharactersCountLikeLetters) {
   }
 }
 
-TEST_F(KeyWaitingTest, LooksAtTheFirst128RecordsOnly) {
+TEST_F(KeyWaitingTest, LooksAt128RecordsAndLeavesThemWhenOneQualifies) {
   auto& q = fake::console().queue;
-  for (int i = 0; i < 128; ++i) q.push_back(fake::Mouse());
+  for (int i = 0; i < 127; ++i) q.push_back(fake::KeyDown('a'));
   q.push_back(fake::KeyUp('z'));
-  EXPECT_FALSE(KeyWaiting());
-  q.pop_front();
+  q.push_back(fake::KeyUp('y'));
   EXPECT_TRUE(KeyWaiting());
+  EXPECT_EQ(q.size(), 129u);
+  EXPECT_EQ(fake::console().reads, 0);
+  // Fewer than 128 records that cannot qualify stay where they are.
+  q.pop_back();
+  q.pop_back();
+  EXPECT_FALSE(KeyWaiting());
+  EXPECT_EQ(q.size(), 127u);
+}
+
+TEST_F(KeyWaitingTest, FullBatchesThatCannotQualifyNoLongerHideAKey) {
+  auto& q = fake::console().queue;
+  // 300 records without a release of a character: held presses, cursor
+  // keys, other events.
+  for (int i = 0; i < 100; ++i) {
+    q.push_back(fake::KeyDown('a'));
+    q.push_back(fake::KeyUp(0, VK_LEFT));
+    q.push_back(fake::Mouse());
+  }
+  EXPECT_FALSE(KeyWaiting());
+  // Two full batches were dropped; the last 44 wait for more.
+  EXPECT_EQ(q.size(), 44u);
+  EXPECT_EQ(fake::console().reads, 2);
+  q.push_back(fake::KeyDown(0, VK_UP));
+  q.push_back(fake::KeyUp('z'));
+  EXPECT_TRUE(KeyWaiting());
+  EXPECT_EQ(q.size(), 46u);
+  EXPECT_EQ(TakeKey(), 'z');
 }
 
 TEST_F(KeyWaitingTest, NoConsoleMeansNoKey) {

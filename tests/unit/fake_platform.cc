@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +24,9 @@ void Tick() {
     std::abort();
   }
   auto& s = g_console.scheduled;
-  for (auto it = s.begin(); it != s.end();) {
-    if (it->first <= g_now) {
-      g_console.queue.push_back(it->second);
-      it = s.erase(it);
-    } else {
-      ++it;
-    }
+  while (!s.empty() && s.front().first <= g_now) {
+    g_console.queue.push_back(s.front().second);
+    s.pop_front();
   }
 }
 
@@ -121,7 +118,17 @@ INPUT_RECORD Focus() {
 }
 
 void Schedule(std::uint64_t at_ms, INPUT_RECORD record) {
-  g_console.scheduled.emplace_back(at_ms, record);
+  auto& s = g_console.scheduled;
+  auto later = std::upper_bound(
+      s.begin(), s.end(), at_ms,
+      [](std::uint64_t at, const auto& entry) { return at < entry.first; });
+  s.emplace(later, at_ms, record);
+}
+
+void Resize(int width) {
+  g_console.width = width;
+  for (std::string& row : g_console.rows) row.resize(width, ' ');
+  if (g_console.x >= width) g_console.x = width - 1;
 }
 
 void Type(std::uint64_t at_ms, char c) {
@@ -251,7 +258,6 @@ BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD buffer, DWORD length,
       std::abort();
     }
     std::uint64_t next = g_console.scheduled.front().first;
-    for (const auto& s : g_console.scheduled) next = s.first < next ? s.first : next;
     if (next > fake::g_now) fake::Advance(next - fake::g_now);
     fake::Tick();
   }
@@ -283,6 +289,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD length, LPDWORD written,
   const char* p = static_cast<const char*>(data);
   g_console.bytes.append(p, length);
   g_console.writes.emplace_back(p, length);
+  g_console.write_times.push_back(fake::g_now);
   if (g_console.output_is_console) {
     for (DWORD i = 0; i < length; ++i) fake::Put(p[i]);
   }

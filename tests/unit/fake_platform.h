@@ -29,13 +29,14 @@ struct Console {
   bool input_is_console = true;   // false: standard input is redirected
 
   std::deque<INPUT_RECORD> queue;
-  // Records that arrive when the clock reaches a time.
-  std::vector<std::pair<std::uint64_t, INPUT_RECORD>> scheduled;
+  // Records that arrive when the clock reaches a time, earliest first.
+  std::deque<std::pair<std::uint64_t, INPUT_RECORD>> scheduled;
   // Records that arrive right after the next ReadConsoleInputA returns.
   std::vector<INPUT_RECORD> arrive_after_read;
 
   std::string bytes;                // every byte written to standard output
   std::vector<std::string> writes;  // each WriteFile call on standard output
+  std::vector<std::uint64_t> write_times;  // the clock at each of them
   std::vector<HANDLE> cursor_calls;  // handles given to SetConsoleCursorPosition
   std::vector<DWORD> sleeps;
   std::vector<DWORD> write_backs;  // counts given to WriteConsoleInputA
@@ -71,6 +72,8 @@ INPUT_RECORD KeyUp(char c, WORD virtual_key = 0);
 INPUT_RECORD Mouse();
 INPUT_RECORD Focus();
 void Schedule(std::uint64_t at_ms, INPUT_RECORD record);
+// The console's width changes to `width`, as when its window is resized.
+void Resize(int width);
 // A press and a release of `c` at `at_ms`.
 void Type(std::uint64_t at_ms, char c);
 

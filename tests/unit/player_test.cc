@@ -301,9 +301,13 @@ TEST_F(PlayerTest, ToAFileOnlyTheLinesAreWritten) {
   EXPECT_EQ(fake::console().bytes,
             kOpenLine + "\r\n" + kSetLine + "\r\n" + kPlayLine + "\r\n" +
                 kCloseLine + "\r\nDone!\r\nPress a key to exit\r\n");
-  // Written out in 128-byte blocks, and the rest at exit.
-  ASSERT_EQ(fake::console().writes.size(), 2u);
-  EXPECT_EQ(fake::console().writes[0].size(), 128u);
+  // Each finished line was written out at once, the prompt before the
+  // wait for a key began.
+  const auto& writes = fake::console().writes;
+  ASSERT_EQ(writes.size(), 6u);
+  EXPECT_EQ(writes[0], kOpenLine + "\r\n");
+  EXPECT_EQ(writes[5], "Press a key to exit\r\n");
+  EXPECT_EQ(fake::console().write_times[5], 500u);
   EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 0);
   // Playback still lasted the whole piece and the wait still took a key.
   EXPECT_EQ(fake::NowMs(), 1000u);

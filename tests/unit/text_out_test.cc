@@ -27,7 +27,7 @@ TEST_F(TextOutTest, OnAConsoleEveryWriteIsOnTheScreenAtOnce) {
   EXPECT_EQ(fake::console().x, 0);
 }
 
-TEST_F(TextOutTest, ToAFileTextGoesOutIn128ByteBlocksAndAtExit) {
+TEST_F(TextOutTest, ToAFileTextGoesOutIn128ByteBlocksAndAtEachLineEnd) {
   fake::console().output_is_console = false;
   WriteText(std::string(100, 'a'));
   EXPECT_EQ(fake::console().bytes, "");
@@ -35,11 +35,15 @@ TEST_F(TextOutTest, ToAFileTextGoesOutIn128ByteBlocksAndAtExit) {
   ASSERT_EQ(fake::console().writes.size(), 1u);
   EXPECT_EQ(fake::console().writes[0],
             std::string(100, 'a') + std::string(28, 'b'));
+  // A finished line goes out at once, not at exit.
   EndLine();
-  EXPECT_EQ(fake::console().writes.size(), 1u);
-  FlushTextAtExit();
   ASSERT_EQ(fake::console().writes.size(), 2u);
   EXPECT_EQ(fake::console().writes[1], std::string(72, 'b') + "\r\n");
+  WriteText("Press");
+  EXPECT_EQ(fake::console().writes.size(), 2u);
+  FlushTextAtExit();
+  ASSERT_EQ(fake::console().writes.size(), 3u);
+  EXPECT_EQ(fake::console().writes[2], "Press");
 }
 
 TEST_F(TextOutTest, AFullBufferGoesOutEvenOnAConsoleInOnePiece) {

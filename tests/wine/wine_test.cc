@@ -148,6 +148,32 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
   EXPECT_GT(trace.status_queries, 2);
 }
 
+// Records that never qualify (a cursor key gives a press and a release
+// without a character) must not hide a later key release, however many.
+TEST_F(WineRun, KeysStillWorkAfterAThousandArrowKeys) {
+  std::string arrows;
+  for (int i = 0; i < 1000; ++i) arrows += "\x1b[A";
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(Program("registered", 600000)));
+  ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
+  const int status_row = session.FindRow(kPlayLine) + 1;
+  ASSERT_TRUE(session.WaitUntil(
+      [&] { return ShownPosition(session.Row(status_row)) >= 0; }, 10s));
+
+  session.Send(arrows);
+  session.Send("x");
+  ASSERT_TRUE(session.WaitForRowText(status_row + 2, kPrompt, 15s))
+      << session.Row(status_row);
+  EXPECT_EQ(session.Row(status_row), kCloseLine);
+
+  session.Send(arrows);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(session.Running()) << "the arrow keys ended the prompt";
+  session.Send("\r");
+  EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
+  ExpectSettingsRestored(session);
+}
+
 TEST_F(WineRun, MusicEndingByItselfClosesTheDevice) {
   pty::Session session(24, 80);
   ASSERT_TRUE(session.Start(Program("registered", 1500)));

@@ -1,0 +1,32 @@
+// The screens the program writes to (standard output and standard error on
+// a terminal): the window's size, where the cursor is, and Emit, the one
+// way the console layer's output reaches a descriptor.
+#ifndef MCIPLAY_WINAPI_SCREEN_H
+#define MCIPLAY_WINAPI_SCREEN_H
+
+#include <cstddef>
+
+#include "winapi/cursor_model.h"
+
+namespace term {
+
+// The window's size (TIOCGWINSZ), asked again only after SIGWINCH said it
+// changed, or on every call where that signal is ignored; 80 x 24 when the
+// terminal does not know it.
+ScreenSize WindowSize(int fd);
+
+// The cursor of screen `fd`, fitted to the window's size. Standard error
+// shares the one of standard output when both are the same terminal.
+CursorModel& CursorOf(int fd);
+
+// The program was continued: the shell may have written meanwhile.
+void ForgetCursors();
+
+// Writes `bytes` to `fd` whole (after EINTR, and waiting when someone made
+// it non-blocking), following the cursor and the line on a screen. Gives
+// the count written: less after an error such as a closed pipe.
+std::size_t Emit(int fd, const char* bytes, std::size_t length);
+
+}  // namespace term
+
+#endif  // MCIPLAY_WINAPI_SCREEN_H
