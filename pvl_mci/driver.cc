@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <string>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 #include "pvl_mci/locate.h"
 #include "pvl_mci/module_device.h"
@@ -16,31 +16,34 @@ namespace pvl {
 namespace {
 
 // Larger files are no modules this device plays.
-constexpr long kMaxFileBytes = 64L * 1024 * 1024;
+constexpr std::streamoff kMaxFileBytes = 64L * 1024 * 1024;
 
-mci::Result ReadFile(const std::string& path, std::vector<std::uint8_t>& data) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    return mci::Fail(MCIERR_FILE_NOT_FOUND,
-                     "The file cannot be read: " + std::string(std::strerror(errno)) + ".");
-  }
-  mci::Result result;
-  long size = -1;
-  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-  if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
-    result = mci::Fail(MCIERR_FILE_NOT_FOUND, "The file cannot be read.");
-  } else if (size > kMaxFileBytes) {
-    result = mci::Fail(MCIERR_INVALID_FILE, "The file is too large for a module.");
-  } else {
-    data.resize(static_cast<std::size_t>(size));
-    if (size > 0 && std::fread(data.data(), 1, data.size(), f) != data.size())
-      result = mci::Fail(MCIERR_FILE_NOT_FOUND, "The file cannot be read.");
-  }
-  std::fclose(f);
-  return result;
+mci::Result ReadError(int error) {
+  if (error == 0) return mci::Fail(MCIERR_FILE_READ);
+  return mci::Fail(MCIERR_FILE_READ,
+                   "The file cannot be read: " +
+                       std::generic_category().message(error) + ".");
 }
 
 }  // namespace
+
+mci::Result ReadModuleFile(const std::filesystem::path& path,
+                           std::vector<std::uint8_t>& data) {
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return ReadError(errno);
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0 || !in.seekg(0, std::ios::beg)) return ReadError(errno);
+  if (size > kMaxFileBytes)
+    return mci::Fail(MCIERR_INVALID_FILE, "The file is too large for a module.");
+  data.resize(static_cast<std::size_t>(size));
+  errno = 0;
+  if (size > 0 && !in.read(reinterpret_cast<char*>(data.data()),
+                           static_cast<std::streamsize>(data.size())))
+    return ReadError(errno);
+  return mci::Ok();
+}
 
 mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
                        OutputOpener& reopen) {
@@ -84,12 +87,12 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
   return mci::Fail(MCIERR_HARDWARE, "No sound output: " + why + ".");
 }
 
-mci::Result OpenModule(std::string_view element,
+mci::Result OpenModule(const std::filesystem::path& element,
                        std::unique_ptr<mci::Device>& device) {
-  const std::string path = Locate(element);
-  if (path.empty()) return mci::Fail(MCIERR_FILE_NOT_FOUND);
+  std::filesystem::path path;
+  if (mci::Result r = Locate(element, path); r.error) return r;
   std::vector<std::uint8_t> data;
-  if (mci::Result r = ReadFile(path, data); r.error) return r;
+  if (mci::Result r = ReadModuleFile(path, data); r.error) return r;
   std::unique_ptr<Output> output;
   OutputOpener reopen;
   if (mci::Result r = MakeOutput(std::getenv("PVL_MCI_OUTPUT"), output, reopen); r.error)
@@ -102,7 +105,5 @@ mci::Result OpenModule(std::string_view element,
   device = std::move(module);
   return mci::Ok();
 }
-
-void RegisterDriver() { mci::RegisterDriver(kDeviceType, &OpenModule); }
 
 }  // namespace pvl

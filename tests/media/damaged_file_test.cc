@@ -175,12 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 class OddElements : public DamagedFiles {};
 
-TEST_F(OddElements, MissingFilesAndDirectoriesAreNotFound) {
+TEST_F(OddElements, MissingFilesAreNotFoundAndDirectoriesNotRead) {
   EXPECT_EQ(Send("open \"" + dir_.File("none.xm") + "\" type pvl_mci alias a"),
             MCIERR_FILE_NOT_FOUND);
   EXPECT_STREQ(reply_, "The file cannot be found.");
   EXPECT_EQ(Send("open \"" + dir_.path() + "\" type pvl_mci alias a"),
-            MCIERR_FILE_NOT_FOUND);
+            MCIERR_FILE_READ);
+  EXPECT_STREQ(reply_, "The file cannot be read: it is a directory.");
   EXPECT_EQ(Send("open \"\" type pvl_mci alias a"), MCIERR_FILE_NOT_FOUND);
 }
 
