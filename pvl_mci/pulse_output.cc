@@ -146,11 +146,19 @@ class PulseOutput final : public Output {
       written_ += count;
   }
 
-  // A stream shorter than the buffer starts without waiting to fill it.
+  // The rest plays out, and the last frame counts as heard only once the
+  // server says so (a drain): a server that leaves the sink's share out of
+  // its timing (PipeWire's) would have the stream ended, and its last tens
+  // of milliseconds cut, by a close right after. A stream shorter than the
+  // buffer starts at once.
   void Finish(Nanos) override {
     Lock lock(loop_);
     if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
     if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    finishing_ = true;
+    drain_ = pa_stream_drain(
+        stream_, [](pa_stream*, int, void* user) { static_cast<PulseOutput*>(user)->drained_ = true; },
+        this);
   }
 
   Progress Heard(Nanos) override {
@@ -161,6 +169,7 @@ class PulseOutput final : public Output {
     }
     Progress p = heard_;
     p.limit = std::min({p.limit, written_, p.frames + kCarryFrames});
+    if (finishing_ && !drained_ && written_ > 0) p.limit = std::min(p.limit, written_ - 1);
     return p;
   }
 
@@ -177,6 +186,12 @@ class PulseOutput final : public Output {
   };
 
   void DropStream() {
+    if (drain_ != nullptr) {
+      pa_operation_cancel(drain_);
+      pa_operation_unref(drain_);
+      drain_ = nullptr;
+    }
+    finishing_ = drained_ = false;
     if (stream_ == nullptr) return;
     pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
@@ -222,6 +237,9 @@ class PulseOutput final : public Output {
   // Under the main loop's lock.
   std::uint64_t written_ = 0;
   Progress heard_;
+  bool finishing_ = false;
+  bool drained_ = false;
+  pa_operation* drain_ = nullptr;
 };
 
 }  // namespace

@@ -39,25 +39,6 @@ TEST_P(Listening, FiftyStartsAreAllHeard) {
                 delays.size(), delays[delays.size() / 2], delays.back());
 }
 
-// The whole bundled piece, from the recording: what the renderer makes,
-// nothing lost, nothing added, and it ends where the piece does.
-TEST_P(Listening, TheWholePieceIsHeardAsRendered) {
-  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::ComposePiece());
-  const Samples reference = RenderReference(piece);
-  PlayerRun run;
-  ASSERT_TRUE(run.Start(piece, Env()));
-  const auto length = milliseconds(reference.size() / 2 / 48);
-  ASSERT_TRUE(run.WaitForClose(length + milliseconds(10000)));
-  std::this_thread::sleep_for(milliseconds(300));  // the last frames reach the recorder
-  const Comparison c = Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
-  std::printf("whole piece: %s\n", Describe(c).c_str());
-  ASSERT_TRUE(c.aligned);
-  EXPECT_GE(c.snr_db, 60.0);
-  EXPECT_TRUE(c.gaps.empty()) << Describe(c);
-  EXPECT_LE(std::fabs(c.length_error_ms), 20.0);
-  EXPECT_TRUE(run.Leave());
-}
-
 // The position line shows what is heard: a piece whose notes start every
 // half second, each onset on the monitor against the line at that moment.
 // On PulseAudio only: PipeWire's PulseAudio service (0.3.65) reports no

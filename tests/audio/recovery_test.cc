@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/audio/listening.h"
@@ -109,6 +111,31 @@ TEST_P(Listening, AfterTheProgramWasStoppedTheMusicGoesOnWhereItWas) {
   EXPECT_LT(after - before, 1000) << "the 3 s stopped were skipped";
   // And it is heard again.
   ASSERT_TRUE(recorder_.WaitForSound(steady_clock::now(), milliseconds(1000)));
+  EXPECT_TRUE(run.StopWithKey());
+  EXPECT_TRUE(run.Leave());
+}
+
+// The threads of the device and of libpulse take no signals: the
+// program's handlers (which give the terminal back, and stop and continue
+// the program) must run on its own thread.
+TEST_P(Listening, TheSoundThreadsTakeNoSignals) {
+  PlayerRun run;
+  ASSERT_TRUE(run.Start(Continuous(), Env()));
+  Wait(milliseconds(500));
+  int others = 0;
+  const std::string tasks = "/proc/" + std::to_string(run.Pid()) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+    if (task.path().filename() == std::to_string(run.Pid())) continue;  // the program's own
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigBlk:", 0) != 0) continue;
+      const std::uint64_t blocked = std::stoull(line.substr(7), nullptr, 16);
+      for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGWINCH})
+        EXPECT_NE(blocked & (std::uint64_t{1} << (sig - 1)), 0u) << "signal " << sig;
+      ++others;
+    }
+  }
+  EXPECT_GE(others, 2);  // the render thread and libpulse's
   EXPECT_TRUE(run.StopWithKey());
   EXPECT_TRUE(run.Leave());
 }

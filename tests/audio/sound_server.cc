@@ -257,12 +257,13 @@ bool SoundServer::StartPulseAudio(std::string& error) {
                                 " rate=48000 format=float32le channels=2 norewinds=1";
   const std::string native_args =
       "module-native-protocol-unix auth-anonymous=1 socket=" + Socket();
-  // No default script, no D-Bus, no real-time scheduling: only the sink
-  // and the socket, in the foreground, logging to a file.
+  // No default script, no D-Bus: only the sink and the socket, in the
+  // foreground, logging to a file; real-time scheduling for its sink's
+  // thread, as a desktop's server has it (through rtkit) where allowed.
   const std::vector<std::string> argv = {
       "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-      "--use-pid-file=no", "--system=no", "--realtime=no",
-      "--high-priority=no", "--log-target=stderr", "--log-level=warning",
+      "--use-pid-file=no", "--system=no", "--realtime=yes",
+      "--high-priority=yes", "--log-target=stderr", "--log-level=warning",
       "-L", sink_args, "-L", native_args};
   if (!Add(Spawn(argv, ServerEnv(), dir_ + "/server.log"))) {
     error = "fork failed";
