@@ -96,6 +96,11 @@ Row Measure(const Player& p, const audio::SoundServer& server, const std::string
   std::this_thread::sleep_for(kWindow);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   row.ok = session.Running();
+  if (!row.ok) {
+    // Why, from what the player left on its screen.
+    for (const std::string& line : session.Screen())
+      if (!line.empty()) std::fprintf(stderr, "  %s: %s\n", p.name.c_str(), line.c_str());
+  }
   for (std::size_t i = 0; i < groups.size(); ++i) {
     const Usage after = Take(groups[i].pids);
     row.groups.emplace_back((after.cpu_ns - before[i].cpu_ns) / 1e6 / s,

@@ -259,11 +259,13 @@ bool SoundServer::StartPulseAudio(std::string& error) {
       "module-native-protocol-unix auth-anonymous=1 socket=" + Socket();
   // No default script, no D-Bus: only the sink and the socket, in the
   // foreground, logging to a file; real-time scheduling for its sink's
-  // thread, as a desktop's server has it (through rtkit) where allowed.
+  // thread, as a desktop's server has it (through rtkit) where allowed,
+  // without the limiter that ends a server using much of a busy machine.
   const std::vector<std::string> argv = {
       "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
       "--use-pid-file=no", "--system=no", "--realtime=yes",
-      "--high-priority=yes", "--log-target=stderr", "--log-level=warning",
+      "--high-priority=yes", "--no-cpu-limit=yes", "--log-target=stderr",
+      "--log-level=warning",
       "-L", sink_args, "-L", native_args};
   if (!Add(Spawn(argv, ServerEnv(), dir_ + "/server.log"))) {
     error = "fork failed";
