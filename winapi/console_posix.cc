@@ -4,6 +4,8 @@
 //   terminal_owner  raw mode, the protocol's flags, the signal handlers;
 //   input_reader    the terminal's bytes into input records and answers;
 //   screen          the window's size, the cursor model, the output.
+// Output to a screen is held and goes out, in one write, before the
+// program waits, reads input or asks the terminal where the cursor is.
 // How a Windows console maps onto a terminal is in winapi/README.md.
 #include <windows.h>
 
@@ -122,6 +124,7 @@ BOOL WINAPI PeekConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
   *lpNumberOfEventsRead = 0;
   if (!IsConsoleInput(hConsoleInput)) return FALSE;
   if (lpBuffer == nullptr && nLength > 0) return FALSE;
+  term::Send();
   Reader().Poll();
   *lpNumberOfEventsRead = Reader().queue().Peek(lpBuffer, nLength);
   return TRUE;
@@ -133,6 +136,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
   *lpNumberOfEventsRead = 0;
   if (!IsConsoleInput(hConsoleInput)) return FALSE;
   if (lpBuffer == nullptr || nLength == 0) return FALSE;
+  term::Send();
   Reader().WaitForRecord();
   *lpNumberOfEventsRead = Reader().queue().Take(lpBuffer, nLength);
   return TRUE;
@@ -168,6 +172,7 @@ DWORD WINAPI GetFileType(HANDLE hFile) {
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
+  term::Send();
   timespec left{static_cast<time_t>(dwMilliseconds / 1000),
                 static_cast<long>(dwMilliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {

@@ -64,6 +64,7 @@ InputReader::InputReader() {
 }
 
 InputReader::~InputReader() {
+  Send();
   {
     HoldSignals hold;
     GiveTerminal();
@@ -107,6 +108,7 @@ bool InputReader::CursorPosition(int out_fd, CursorReport& where) {
 void InputReader::AskKeyProtocol() {
   if (asked_ || !keys_count_ || !H().taken) return;
   asked_ = true;
+  Send();
   if (write(fd_, kProtocolQuery, sizeof kProtocolQuery - 1) !=
       static_cast<ssize_t>(sizeof kProtocolQuery - 1))
     return;
@@ -143,9 +145,11 @@ bool InputReader::WaitForForeground() {
   }
 }
 
+// The request goes out with the output held before it.
 void InputReader::SendCursorRequest() {
   reports_.clear();
   Emit(request_fd_, kCursorRequest, sizeof kCursorRequest - 1);
+  Send();
 }
 
 // After a stop and continue: the keys held then were dropped with the
@@ -162,6 +166,7 @@ bool InputReader::CatchUp() {
     return true;
   }
   if (H().asking == kProtocolQuestion) {
+    Send();
     ssize_t ignored = write(fd_, kProtocolQuery, sizeof kProtocolQuery - 1);
     (void)ignored;
     return true;
