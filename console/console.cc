@@ -23,6 +23,14 @@ bool ScreenInfo(CONSOLE_SCREEN_BUFFER_INFO* info) {
          0;
 }
 
+// A console that takes escape sequences (a terminal always does) blanks
+// the rest of the row for three bytes: erase to the end of the line.
+bool TakesSequences() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 &&
+         (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 }  // namespace
 
 std::uint16_t CursorRow() {
@@ -51,10 +59,14 @@ void ClearLineEnd() {
   const std::int32_t count =
       static_cast<std::int32_t>(info.dwSize.X) - static_cast<std::int32_t>(x);
 
-  // count - 1 blanks and one more: count blanks, and at least one.
-  if (count - 1 > 0) WriteRepeated(' ', static_cast<std::size_t>(count - 1));
-  WriteText(" ");
-  FlushText();
+  if (count >= 1 && TakesSequences()) {
+    WriteText("\x1b[K");
+  } else {
+    // count - 1 blanks and one more: count blanks, and at least one.
+    if (count - 1 > 0) WriteRepeated(' ', static_cast<std::size_t>(count - 1));
+    WriteText(" ");
+    FlushText();
+  }
 
   MoveCursor(static_cast<std::uint16_t>(x + 1),
              static_cast<std::uint16_t>(y + 1));

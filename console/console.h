@@ -17,8 +17,9 @@ std::uint16_t CursorRow();
 // and standard error handles, in that order.
 void MoveCursor(std::uint16_t column, std::uint16_t row);
 
-// Writes blanks from the cursor to the right edge of the buffer, then puts
-// the cursor back where it was.
+// Blanks the row from the cursor to the right edge of the buffer, then puts
+// the cursor back where it was: with blanks, or on a console that takes
+// escape sequences with erase to the end of the line.
 void ClearLineEnd();
 
 // The width of the screen buffer in columns; 0 when there is none.

@@ -71,8 +71,10 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
   *lpMode = 0;
   const int fd = term::FdOf(hConsoleHandle);
   if (!term::IsTerminal(fd)) return FALSE;
+  // A terminal takes escape sequences, as a console does in this mode.
   *lpMode = fd == 0 ? ENABLE_PROCESSED_INPUT
-                    : ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+                    : ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT |
+                          ENABLE_VIRTUAL_TERMINAL_PROCESSING;
   return TRUE;
 }
 

@@ -94,6 +94,20 @@ TEST_F(ClearLineEndTest, OnTheLastRowTheBufferScrollsButTheCursorReturns) {
   EXPECT_EQ(fake::console().y, 24);
 }
 
+// A console that takes escape sequences gets erase to the end of the line:
+// the same row and cursor as the blanks give, and no scroll on the last row.
+TEST_F(ClearLineEndTest, WithEscapeSequencesErasesInThreeBytes) {
+  fake::console().takes_sequences = true;
+  fake::console().rows[24] = std::string(80, 'x');
+  fake::console().y = 24;
+  fake::console().x = 41;
+  ClearLineEnd();
+  EXPECT_EQ(fake::console().bytes, "\x1b[K");
+  EXPECT_EQ(fake::Row(24), std::string(41, 'x'));
+  EXPECT_EQ(fake::console().x, 41);
+  EXPECT_EQ(fake::console().y, 24);
+}
+
 TEST_F(ClearLineEndTest, WritesNothingWithoutAScreenBuffer) {
   fake::console().output_is_console = false;
   ClearLineEnd();

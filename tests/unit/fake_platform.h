@@ -26,6 +26,9 @@ struct Console {
 
   bool output_is_console = true;  // false: standard output is a file
   bool input_is_console = true;   // false: standard input is redirected
+  // The console takes escape sequences (ESC [ K erases to the end of the
+  // row), as a terminal does.
+  bool takes_sequences = false;
 
   std::deque<INPUT_RECORD> queue;
   // Records that arrive when the clock reaches a time, earliest first.
