@@ -31,6 +31,25 @@ bool TakesSequences() {
          (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+// Peeks at the first 128 records; when none of them qualifies, reads those
+// very records out (the console only adds records at the end, so the read
+// takes the same ones). False when nothing can be read: no console.
+bool DropBatchThatCannotQualify(HANDLE input, INPUT_RECORD* batch,
+                                bool& dropped_full_batch) {
+  dropped_full_batch = false;
+  DWORD count = 0;
+  if (!PeekConsoleInputA(input, batch, kBatch, &count)) return false;
+  if (count > kBatch) count = kBatch;
+  for (DWORD i = 0; i < count; ++i) {
+    if (Qualifies(batch[i])) return true;
+  }
+  if (count == 0) return true;
+  DWORD read = 0;
+  if (!ReadConsoleInputA(input, batch, count, &read)) return false;
+  dropped_full_batch = count == kBatch;
+  return true;
+}
+
 }  // namespace
 
 std::uint16_t CursorRow() {
@@ -113,6 +132,19 @@ char TakeKey() {
     }
     Sleep(10);
   }
+}
+
+void WaitForInput(std::uint32_t ms) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  INPUT_RECORD batch[kBatch];
+  bool full = true;
+  for (int dropped = 0; full && dropped <= kMaxDroppedBatches; ++dropped) {
+    if (!DropBatchThatCannotQualify(input, batch, full)) {
+      Sleep(ms);
+      return;
+    }
+  }
+  if (WaitForSingleObject(input, ms) == WAIT_FAILED) Sleep(ms);
 }
 
 bool OutputIsConsole() {

@@ -37,6 +37,13 @@ bool KeyWaiting();
 // meanwhile; a batch without a qualifying event is dropped.
 char TakeKey();
 
+// Waits until a record arrives in the console input queue, or `ms`
+// milliseconds pass. Records already queued that cannot qualify are taken
+// out first: the console input handle is signalled while the queue holds
+// any record, so they would end every wait at once. Without a console on
+// standard input, a pause of `ms`.
+void WaitForInput(std::uint32_t ms);
+
 // True when standard output is a console screen buffer.
 bool OutputIsConsole();
 

@@ -11,10 +11,14 @@
 
 namespace {
 
-// Pause after each pass of the playback loop and each poll of the final
-// wait: the position still changes about every hundredth, a key is seen
-// within 10 ms, and the processor is left alone in between.
-constexpr DWORD kPollMs = 10;
+// The playback loop waits this long for input after each pass, so the
+// position still changes about every hundredth and the processor is left
+// alone in between; a key ends the wait at once.
+constexpr std::uint32_t kPassMs = 10;
+
+// The final wait wakes on input, and once a second besides, so that a
+// terminal that went away is noticed without a poll every few milliseconds.
+constexpr std::uint32_t kPromptWakeMs = 1000;
 
 // The reply may fill its buffer without a NUL; compare a terminated copy.
 bool SaysPlaying(const char* reply) {
@@ -57,7 +61,7 @@ bool ShowProgress() {
       WriteText(std::string_view(line, FitOnRow(length, BufferWidth())));
       ClearLineEnd();
     }
-    Sleep(kPollMs);
+    WaitForInput(kPassMs);
   }
 
   if (draw) {
@@ -82,7 +86,7 @@ int RunPlayer() {
 
   // Without a console on standard input no key can ever arrive.
   if (InputIsConsole()) {
-    while (!KeyWaiting()) Sleep(kPollMs);
+    while (!KeyWaiting()) WaitForInput(kPromptWakeMs);
   }
 
   FlushTextAtExit();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string_view>
 
 #include "winapi/input_reader.h"
@@ -171,6 +172,16 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
 
 DWORD WINAPI GetFileType(HANDLE hFile) {
   return term::FileTypeOf(term::FdOf(hFile));
+}
+
+// Signalled while the input queue holds a record, as a console input
+// handle is; only that handle can be waited on here.
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  if (!IsConsoleInput(hHandle)) return WAIT_FAILED;
+  term::Send();
+  const std::chrono::milliseconds wait(
+      dwMilliseconds == INFINITE ? -1 : static_cast<long long>(dwMilliseconds));
+  return Reader().WaitForRecord(wait) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {

@@ -83,6 +83,11 @@ void InputReader::WaitForRecord() {
   Pump(Until::kRecord, kForever);
 }
 
+bool InputReader::WaitForRecord(milliseconds wait) {
+  AskKeyProtocol();
+  return Pump(Until::kRecord, wait);
+}
+
 bool InputReader::CursorPosition(int out_fd, CursorReport& where) {
   if (dead_ || fd_ < 0 || !WaitForForeground()) return false;
   AskKeyProtocol();

@@ -257,4 +257,46 @@ TEST_F(TakeKeyTest, TakesTheFirstQualifyingKeyBeyondABatchOf128) {
   EXPECT_EQ(q.size(), 2u);
 }
 
+using WaitForInputTest = ConsoleTest;
+
+// What cannot qualify is taken out before the wait, which would otherwise
+// end at once, and again at once; a key that qualifies stays and ends it.
+TEST_F(WaitForInputTest, DropsWhatCannotQualifyAndWaitsForWhatComesNext) {
+  auto& q = fake::console().queue;
+  q.push_back(fake::KeyDown('a'));
+  q.push_back(fake::Mouse());
+  fake::Schedule(25, fake::KeyUp(0, VK_SHIFT));
+  WaitForInput(1000);
+  EXPECT_EQ(fake::NowMs(), 25u);
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].Event.KeyEvent.wVirtualKeyCode, VK_SHIFT);
+
+  WaitForInput(10);
+  EXPECT_TRUE(q.empty());
+  EXPECT_EQ(fake::NowMs(), 35u);
+
+  q.push_back(fake::KeyDown('b'));
+  q.push_back(fake::KeyUp('b'));
+  WaitForInput(10);
+  EXPECT_EQ(fake::NowMs(), 35u);
+  EXPECT_EQ(q.size(), 2u);
+  EXPECT_EQ(fake::console().waits, (std::vector<DWORD>{1000, 10, 10}));
+}
+
+TEST_F(WaitForInputTest, AFloodOfRecordsIsDroppedWhole) {
+  auto& q = fake::console().queue;
+  for (int i = 0; i < 1000; ++i) q.push_back(fake::KeyDown(0, VK_LEFT));
+  WaitForInput(10);
+  EXPECT_TRUE(q.empty());
+  EXPECT_EQ(fake::NowMs(), 10u);
+}
+
+TEST_F(WaitForInputTest, WithoutAConsoleOnInputItPauses) {
+  fake::console().input_is_console = false;
+  WaitForInput(10);
+  EXPECT_EQ(fake::console().sleeps, (std::vector<DWORD>{10}));
+  EXPECT_TRUE(fake::console().waits.empty());
+  EXPECT_EQ(fake::NowMs(), 10u);
+}
+
 }  // namespace

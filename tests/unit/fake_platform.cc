@@ -320,6 +320,28 @@ DWORD WINAPI GetFileType(HANDLE h) {
   return FILE_TYPE_UNKNOWN;
 }
 
+// Signalled while the queue holds a record; otherwise the clock runs to the
+// arrival of the next one or to the timeout, whichever comes first.
+DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
+  fake::Tick();
+  g_console.waits.push_back(ms);
+  if (h != &fake::g_in || !g_console.input_is_console) return WAIT_FAILED;
+  if (!g_console.queue.empty()) return WAIT_OBJECT_0;
+  const auto& s = g_console.scheduled;
+  if (!s.empty() && (ms == INFINITE || s.front().first <= fake::g_now + ms)) {
+    if (s.front().first > fake::g_now) fake::Advance(s.front().first - fake::g_now);
+    fake::Tick();
+    return WAIT_OBJECT_0;
+  }
+  if (ms == INFINITE) {
+    std::fprintf(stderr, "fake platform: WaitForSingleObject would block forever\n");
+    std::abort();
+  }
+  fake::Advance(ms);
+  fake::Tick();
+  return WAIT_TIMEOUT;
+}
+
 void WINAPI Sleep(DWORD ms) {
   fake::Tick();
   g_console.sleeps.push_back(ms);
