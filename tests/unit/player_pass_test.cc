@@ -1,6 +1,6 @@
 // What a pass of the playback loop costs: the waits between passes and at
-// the prompt, input that never qualifies, and a console that takes escape
-// sequences.
+// the prompt, input that never qualifies, lines that are already on screen,
+// and a console that takes escape sequences.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -78,6 +78,32 @@ TEST_F(PlayerPassTest, InputThatNeverQualifiesDoesNotMakeTheWaitsSpin) {
   // Every wait of the run ended on an arrival or at its timeout.
   EXPECT_LE(fake::console().waits.size(),
             static_cast<std::size_t>(passes + arrivals + 4));
+}
+
+// The position stands still for half a second: the line is drawn once,
+// while the mode and the keys are still looked at every pass. A window
+// made narrower has the line drawn again, cut to the new width.
+TEST_F(PlayerPassTest, ALineAlreadyOnScreenIsNotWrittenAgain) {
+  fake::DeviceScript script;
+  script.length_ms = 500;
+  script.override_command = [](const std::string& command, char* reply,
+                               UINT length) -> MCIERROR {
+    if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
+    if (fake::NowMs() == 300) fake::Resize(30);
+    fake::Reply(reply, length, "83456");
+    return 0;
+  };
+  fake::UseDevice(script);
+  fake::Type(1000, 'x');
+  RunPlayer();
+
+  EXPECT_EQ(Count(fake::media().commands, kModeQuery), 51);
+  EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 50);
+  const auto& writes = fake::console().writes;
+  const std::string line = "Playing: 01:23.45 ...press a Key to stop.";
+  EXPECT_EQ(Count(writes, line), 1);
+  EXPECT_EQ(Count(writes, line.substr(0, 29)), 1);
+  EXPECT_EQ(fake::Row(3), kCloseLine);
 }
 
 // On a console that takes escape sequences each pass writes its line and
