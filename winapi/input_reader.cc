@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ constexpr milliseconds kReportWait{1000};
 constexpr milliseconds kProtocolWait{300};
 constexpr milliseconds kEscapeWait{50};
 constexpr milliseconds kForever{-1};
+// How often input seen in the background is looked at again, in ms.
+constexpr int kBackgroundLook = 10;
 
 // What HandlerState::asking holds: the question whose answer is awaited.
 constexpr int kNoQuestion = 0;
@@ -211,11 +214,29 @@ bool InputReader::Pump(Until until, milliseconds wait) {
 
 // Reads one batch of bytes, waiting up to `timeout_ms` (-1: for ever) for
 // it. False when nothing came.
+//
+// Only what is there is read, so the read never waits: in the background
+// (a stop that a continue cancelled, under a wrapper script) the bytes are
+// the shell's, which takes them, and a read would wait for more once the
+// program is back in the foreground. They are left to the shell, looked at
+// again at most every kBackgroundLook.
 bool InputReader::ReadSome(int timeout_ms) {
   pollfd p{fd_, POLLIN, 0};
   if (poll(&p, 1, timeout_ms) <= 0) return false;
+  std::size_t want = 256;
+  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+    if (tcgetpgrp(fd_) != getpgrp()) {
+      const int pause = timeout_ms < 0 ? kBackgroundLook
+                                       : std::min(timeout_ms, kBackgroundLook);
+      if (pause > 0) poll(nullptr, 0, pause);
+      return false;
+    }
+    int available = 0;
+    if (ioctl(fd_, FIONREAD, &available) != 0 || available <= 0) return false;
+    want = std::min<std::size_t>(want, static_cast<std::size_t>(available));
+  }
   char bytes[256];
-  ssize_t n = read(fd_, bytes, sizeof bytes);
+  ssize_t n = read(fd_, bytes, want);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
   if (n <= 0) EndAsHangUp();  // the terminal is gone
   Decoded decoded;
