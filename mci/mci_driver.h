@@ -54,6 +54,17 @@ class Device {
   virtual std::uint32_t Length() = 0;
 };
 
+// The error for a play range outside a piece of `length` ms: from and to
+// within the piece, from not past to. 0 when the range is playable.
+inline MCIERROR PlayRangeError(std::optional<std::uint32_t> from,
+                               std::optional<std::uint32_t> to,
+                               std::uint32_t length) {
+  if ((from && *from > length) || (to && *to > length) ||
+      (from && to && *from > *to))
+    return MCIERR_OUTOFRANGE;
+  return 0;
+}
+
 // Opens `element` (a file name, as given in the command) and on success
 // stores the device in `device`.
 using OpenFunction = std::function<Result(std::string_view element,

@@ -57,6 +57,7 @@ constexpr Entry kTexts[] = {
     {MCIERR_EXTRA_CHARACTERS, "The command has words left over."},
     {MCIERR_DEVICE_NOT_INSTALLED, "The device type is not installed."},
     {MCIERR_NO_INTEGER, "The command needs a number."},
+    {MCIERR_FILE_READ, "The file cannot be read."},
 };
 
 }  // namespace

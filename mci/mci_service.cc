@@ -246,10 +246,7 @@ Result Service::Play(const Command& c) {
   }
   DevicePtr device;
   if (Result r = Find(c.device, device); r.error) return r;
-  const std::uint32_t length = device->Length();
-  if ((from && *from > length) || (to && *to > length) ||
-      (from && to && *from > *to))
-    return Fail(MCIERR_OUTOFRANGE);
+  if (MCIERROR e = PlayRangeError(from, to, device->Length())) return Fail(e);
   Result r = device->Play(from, to);
   if (r.error == 0 && wait) return WaitWhilePlaying(device);
   return r;

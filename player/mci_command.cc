@@ -7,9 +7,17 @@
 
 #include "player/text_out.h"
 
-bool SendQuery(const char* command, char* reply) {
+namespace {
+
+MCIERROR Send(const char* command, char* reply) {
   std::memset(reply, 0, kReplyLength);
-  return mciSendStringA(command, reply, kReplyLength, nullptr) == 0;
+  return mciSendStringA(command, reply, kReplyLength, nullptr);
+}
+
+}  // namespace
+
+bool SendQuery(const char* command, char* reply) {
+  return Send(command, reply) == 0;
 }
 
 std::string_view ReplyText(const char* reply) {
@@ -25,7 +33,12 @@ bool SendCommand(const char* command) {
   char reply[kReplyLength];
   WriteText(command);
   WriteText(" ... ");
-  if (!SendQuery(command, reply)) {
+  if (const MCIERROR result = Send(command, reply); result != 0) {
+    // Windows' service leaves the reply empty when a command fails: its own
+    // text for the error then says why. The number is never shown.
+    if (ReplyText(reply).empty() &&
+        !mciGetErrorStringA(result, reply, kReplyLength))
+      reply[0] = '\0';
     WriteText(" Error: ");
     WriteText(ReplyText(reply));
     EndLine();

@@ -28,7 +28,8 @@ bool SendQuery(const char* command, char* reply);
 std::string_view ReplyText(const char* reply);
 
 // Writes `command` and " ... ", sends it, then writes " ok." or " Error: "
-// with the reply text, and a line end. Returns true when the result is 0.
+// with the reply text (or, when the reply is empty, the service's text for
+// the error), and a line end. Returns true when the result is 0.
 bool SendCommand(const char* command);
 
 #endif  // MCIPLAY_PLAYER_MCI_COMMAND_H

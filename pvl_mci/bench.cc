@@ -24,13 +24,14 @@ bool Measure(const char* choice, const std::vector<std::uint8_t>& data) {
   for (int i = 0; i < 10; ++i) {
     auto t0 = Clock::now();
     std::unique_ptr<pvl::Output> output;
-    if (pvl::MakeOutput(choice, output).error) {
+    pvl::OutputOpener reopen;
+    if (pvl::MakeOutput(choice, output, reopen).error) {
       std::printf("%-7s no output can be opened\n", choice);
       return false;
     }
     std::unique_ptr<pvl::ModuleDevice> device;
-    if (pvl::ModuleDevice::Create(data, std::move(output), pvl::SteadyClock(),
-                                  device).error)
+    if (pvl::ModuleDevice::Create(data, std::move(output), std::move(reopen),
+                                  pvl::SteadyClock(), device).error)
       return false;
     opens.push_back(Ms(Clock::now() - t0));
     device->Play(std::nullopt, std::nullopt);

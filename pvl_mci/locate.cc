@@ -1,50 +1,55 @@
 #include "pvl_mci/locate.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <vector>
+#include <system_error>
 
 namespace pvl {
 
-std::string ExecutableDir() {
-  std::vector<char> path(4096);
-  ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (n <= 0) return {};
-  std::string exe(path.data(), static_cast<std::size_t>(n));
-  std::size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return {};
-  return exe.substr(0, slash == 0 ? 1 : slash);
-}
+namespace fs = std::filesystem;
 
-std::vector<std::string> Candidates(std::string_view element) {
-  std::vector<std::string> list;
+std::vector<fs::path> Candidates(const fs::path& element) {
+  std::vector<fs::path> list;
   if (element.empty()) return list;
-  list.emplace_back(element);
-  if (element.front() == '/') return list;
-  auto add = [&list, element](const std::string& dir) {
+  list.push_back(element);
+  if (element.has_root_path()) return list;
+  auto add = [&list, &element](const fs::path& dir) {
     if (dir.empty()) return;
-    std::string path = dir.back() == '/' ? dir : dir + "/";
-    path += element;
-    for (const std::string& p : list)
+    fs::path path = (dir / element).lexically_normal();
+    for (const fs::path& p : list)
       if (p == path) return;
     list.push_back(path);
   };
-  const std::string exe_dir = ExecutableDir();
-  add(exe_dir);
-  if (!exe_dir.empty()) add(exe_dir + "/../share/mciplay");
+  const fs::path program_dir = ProgramDir();
+  add(program_dir);
 #ifdef PVL_MCI_DATA_DIR
+  if (!program_dir.empty()) add(program_dir / ".." / "share" / "mciplay");
   add(PVL_MCI_DATA_DIR);
 #endif
   return list;
 }
 
-std::string Locate(std::string_view element) {
-  for (const std::string& path : Candidates(element)) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+mci::Result Locate(const fs::path& element, fs::path& found) {
+  for (const fs::path& path : Candidates(element)) {
+    if (!NameExists(path)) continue;
+    std::error_code ec;
+    const fs::file_status target = fs::status(path, ec);
+    switch (target.type()) {
+      case fs::file_type::regular:
+        found = path;
+        return mci::Ok();
+      case fs::file_type::not_found:
+        return mci::Fail(MCIERR_FILE_NOT_FOUND, "The file is a link to nothing.");
+      case fs::file_type::directory:
+        return mci::Fail(MCIERR_FILE_READ,
+                         "The file cannot be read: it is a directory.");
+      case fs::file_type::none:
+        return mci::Fail(MCIERR_FILE_READ,
+                         "The file cannot be read: " + ec.message() + ".");
+      default:
+        return mci::Fail(MCIERR_FILE_READ,
+                         "The file cannot be read: it is not a regular file.");
+    }
   }
-  return {};
+  return mci::Fail(MCIERR_FILE_NOT_FOUND);
 }
 
 }  // namespace pvl

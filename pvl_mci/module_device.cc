@@ -7,20 +7,18 @@
 #include <exception>
 #include <map>
 #include <ostream>
-#include <streambuf>
 #include <string>
 
-#include "pvl_mci/signal_mask.h"
+#include "pvl_mci/device_thread.h"
+#include "pvl_mci/renderer.h"
 
 namespace pvl {
 namespace {
 
-// Frames rendered at a time: 10 ms.
-constexpr std::size_t kChunkFrames = 10 * kFramesPerMs;
-// Once the output is full, the thread sleeps until there is room for this
-// much, then renders it chunk after chunk: a few wake-ups a second instead
-// of one per chunk.
-constexpr std::size_t kRefillFrames = 50 * kFramesPerMs;
+// A report older than this is not carried on: the render thread reports
+// several times a second while it runs, so an older one means the process
+// was stopped, and the sound with it.
+constexpr Nanos kStale = std::chrono::milliseconds(500);
 
 // libopenmpt's messages go nowhere: a stream without a buffer discards
 // everything written to it. Never destroyed, like the clock: a module still
@@ -37,9 +35,10 @@ std::uint32_t MsOfFrames(std::uint64_t frames) {
 }  // namespace
 
 mci::Result ModuleDevice::Create(const std::vector<std::uint8_t>& data,
-                                 std::unique_ptr<Output> output, Clock& clock,
-                                 std::unique_ptr<ModuleDevice>& device) {
+                                 std::unique_ptr<Output> output, OutputOpener reopen,
+                                 Clock& clock, std::unique_ptr<ModuleDevice>& device) {
   std::unique_ptr<openmpt::module> module;
+  double seconds = 0;
   try {
     // The piece ends with its last row: no fade-out added, no repeat.
     const std::map<std::string, std::string> ctls = {{"play.at_end", "stop"}};
@@ -48,25 +47,24 @@ mci::Result ModuleDevice::Create(const std::vector<std::uint8_t>& data,
   } catch (const std::exception&) {
     return mci::Fail(MCIERR_INVALID_FILE);
   }
-  device.reset(new ModuleDevice(std::move(module), std::move(output), clock));
-  return mci::Ok();
-}
-
-ModuleDevice::ModuleDevice(std::unique_ptr<openmpt::module> module,
-                           std::unique_ptr<Output> output, Clock& clock)
-    : module_(std::move(module)), output_(std::move(output)), clock_(clock),
-      buffer_(kChunkFrames * 2) {
-  double seconds = 0;
   try {
-    seconds = module_->get_duration_seconds();
+    seconds = module->get_duration_seconds();
   } catch (const std::exception&) {
   }
   // A damaged file may claim any length; keep it within 32 bits of ms.
   if (!(seconds > 0)) seconds = 0;
-  length_ms_ = static_cast<std::uint32_t>(
+  const auto length_ms = static_cast<std::uint32_t>(
       std::min(std::round(seconds * 1000.0), 4294967295.0));
-  NoSignalsForNewThreads no_signals;
-  thread_ = std::thread([this] { Run(); });
+  auto renderer = std::make_unique<Renderer>(std::move(module), std::move(output),
+                                             std::move(reopen));
+  device.reset(new ModuleDevice(std::move(renderer), length_ms, clock));
+  return mci::Ok();
+}
+
+ModuleDevice::ModuleDevice(std::unique_ptr<Renderer> renderer,
+                           std::uint32_t length_ms, Clock& clock)
+    : renderer_(std::move(renderer)), clock_(clock), length_ms_(length_ms) {
+  thread_ = StartDeviceThread([this] { Run(); });
 }
 
 ModuleDevice::~ModuleDevice() {
@@ -74,9 +72,8 @@ ModuleDevice::~ModuleDevice() {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
     HaltLocked(mci::Mode::kStopped);
-    WakeLocked();
   }
-  thread_.join();
+  thread_.join();  // the render thread ends the run on its way out
 }
 
 void ModuleDevice::WakeLocked() {
@@ -84,105 +81,63 @@ void ModuleDevice::WakeLocked() {
   cv_.notify_all();
 }
 
+// The render thread: begins and ends runs as the calls ask, and between
+// them steps the run, reporting what was heard. The lock is let go while
+// the renderer works, so that no call waits on the sound output.
 void ModuleDevice::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
+  std::uint64_t seen = 0;  // the generation before any call
   while (!quit_) {
+    const Nanos now = clock_.Now();
+    if (seen != generation_) {
+      seen = generation_;
+      const bool play = mode_ == mci::Mode::kPlaying;
+      const std::uint32_t from = start_ms_, to = end_ms_;
+      lock.unlock();
+      if (play) renderer_->Begin(from, to, now);
+      else renderer_->End();
+      lock.lock();
+      continue;
+    }
     Nanos deadline = kForever;
-    if (mode_ == mci::Mode::kPlaying && Step(clock_.Now(), deadline)) continue;
+    if (mode_ == mci::Mode::kPlaying) {
+      lock.unlock();
+      const Renderer::Report report = renderer_->Step(now);
+      lock.lock();
+      if (seen != generation_) continue;  // about a run that is over
+      heard_ = report.heard;
+      reported_at_ = now;
+      if (report.done) {
+        mode_ = mci::Mode::kStopped;
+        position_ms_ = report.done_at_ms;
+        continue;
+      }
+      deadline = report.wake;
+      if (deadline <= now) continue;
+    }
     waiting_ = true;
     wait_deadline_ = deadline;
     clock_.WaitUntil(lock, cv_, deadline);
     waiting_ = false;
   }
-}
-
-bool ModuleDevice::Step(Nanos now, Nanos& deadline) {
-  if (output_->Failed(now)) {
-    // The sound output is gone: the run goes on silently from what has
-    // been heard, in time, to its end.
-    const std::uint64_t heard = std::min(output_->Heard(now), written_);
-    output_->Halt();
-    output_ = MakeSilentOutputFrom(heard, written_, now);
-    return true;
-  }
-  if (finished_) {
-    if (output_->Heard(now) < written_) {
-      deadline = output_->WhenHeard(written_, now);
-      return false;
-    }
-    // The last frame has been heard.
-    output_->Halt();
-    position_ms_ = written_ == run_frames_ ? end_ms_
-                                           : start_ms_ + MsOfFrames(written_);
-    mode_ = mci::Mode::kStopped;
-    return true;
-  }
-  const std::size_t want = static_cast<std::size_t>(
-      std::min<std::uint64_t>(kChunkFrames, run_frames_ - written_));
-  if (want > 0 && output_->Room(now) < want) {
-    deadline = output_->WhenRoom(std::max(want, kRefillFrames), now);
-    return false;
-  }
-  std::size_t got = 0;
-  if (want > 0 && lead_ > 0) {
-    // The module starts on the row after the place played from: silence
-    // until then keeps the run in time.
-    got = static_cast<std::size_t>(std::min<std::uint64_t>(want, lead_));
-    std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(2 * got), 0.0f);
-    lead_ -= got;
-  } else if (want > 0) {
-    try {
-      // The module starts on a row before the place played from: what
-      // lies between is not heard.
-      while (skip_ > 0) {
-        const std::size_t n = module_->read_interleaved_stereo(
-            kSampleRate, static_cast<std::size_t>(std::min<std::uint64_t>(skip_, kChunkFrames)),
-            buffer_.data());
-        skip_ = n > 0 ? skip_ - std::min<std::uint64_t>(skip_, n) : 0;
-      }
-      got = module_->read_interleaved_stereo(kSampleRate, want, buffer_.data());
-    } catch (const std::exception&) {
-      got = 0;  // a module that cannot go on has ended
-    }
-  }
-  if (got > 0) {
-    output_->Write(buffer_.data(), got, now);
-    written_ += got;
-  }
-  if (got == 0 || written_ >= run_frames_) {
-    finished_ = true;
-    output_->Finish(now);
-  }
-  return true;
+  lock.unlock();
+  renderer_->End();
 }
 
 void ModuleDevice::StartLocked(std::uint32_t from, std::uint32_t to) {
-  output_->Halt();
-  lead_ = skip_ = 0;
-  try {
-    // The module goes to the start of a row near `from`, before or after
-    // it (rows last up to seconds): the frames from that row's start to
-    // `from` are skipped, or the gap up to it played as silence.
-    const double at = module_->set_position_seconds(from / 1000.0);
-    const double frames = std::round((at * 1000.0 - from) * kFramesPerMs);
-    if (frames > 0) lead_ = static_cast<std::uint64_t>(frames);
-    if (frames < 0) skip_ = static_cast<std::uint64_t>(-frames);
-  } catch (const std::exception&) {
-  }
   start_ms_ = from;
   end_ms_ = std::max(from, to);
-  run_frames_ = static_cast<std::uint64_t>(end_ms_ - start_ms_) * kFramesPerMs;
-  written_ = 0;
-  finished_ = false;
-  output_->Start(clock_.Now());
+  heard_ = Progress{};
+  shown_ = 0;
   mode_ = mci::Mode::kPlaying;
+  ++generation_;
   WakeLocked();
 }
 
 void ModuleDevice::HaltLocked(mci::Mode mode) {
   if (mode_ == mci::Mode::kPlaying) {
     position_ms_ = PositionLocked(clock_.Now());
-    output_->Halt();
+    ++generation_;
   }
   mode_ = mode;
   WakeLocked();
@@ -190,14 +145,16 @@ void ModuleDevice::HaltLocked(mci::Mode mode) {
 
 std::uint32_t ModuleDevice::PositionLocked(Nanos now) {
   if (mode_ != mci::Mode::kPlaying) return position_ms_;
-  std::uint64_t heard = std::min(output_->Heard(now), run_frames_);
-  return start_ms_ + MsOfFrames(heard);
+  const std::uint64_t run = static_cast<std::uint64_t>(end_ms_ - start_ms_) * kFramesPerMs;
+  const std::uint64_t heard = HeardBy(heard_, std::min(now, reported_at_ + kStale));
+  shown_ = std::max(shown_, std::min(heard, run));
+  return start_ms_ + MsOfFrames(shown_);
 }
 
 mci::Result ModuleDevice::Play(std::optional<std::uint32_t> from,
                                std::optional<std::uint32_t> to) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::uint32_t start = from ? *from : PositionLocked(clock_.Now());
+  const std::uint32_t start = from ? *from : PositionLocked(clock_.Now());
   if (mode_ == mci::Mode::kPlaying && !from) {
     // Already playing: only the end may change.
     if (to) {

@@ -1,5 +1,8 @@
-// The module-player device: a module decoded by libopenmpt, rendered by an
-// audio thread of its own and played through an Output.
+// The module-player device: a module decoded by libopenmpt on a render
+// thread of its own (Renderer) and played through an Output. The media-
+// control calls never wait on the sound output: they set what the render
+// thread is to do and read what it last reported, under a lock that the
+// render thread holds only to exchange those.
 #ifndef MCIPLAY_PVL_MCI_MODULE_DEVICE_H
 #define MCIPLAY_PVL_MCI_MODULE_DEVICE_H
 
@@ -14,21 +17,26 @@
 #include "pvl_mci/clock.h"
 #include "pvl_mci/output.h"
 
-namespace openmpt {
-class module;
-}
-
 namespace pvl {
+
+class Renderer;
 
 class ModuleDevice final : public mci::Device {
  public:
-  // Decodes `data` and starts the audio thread, idle until play. Fails with
-  // MCIERR_INVALID_FILE when libopenmpt cannot read it as a module.
+  // Decodes `data` and starts the render thread, idle until play. `output`
+  // plays first (null: silently); `reopen`, if given, opens another when
+  // it fails. Fails with MCIERR_INVALID_FILE when libopenmpt cannot read
+  // `data` as a module.
+  static mci::Result Create(const std::vector<std::uint8_t>& data,
+                            std::unique_ptr<Output> output, OutputOpener reopen,
+                            Clock& clock, std::unique_ptr<ModuleDevice>& device);
   static mci::Result Create(const std::vector<std::uint8_t>& data,
                             std::unique_ptr<Output> output, Clock& clock,
-                            std::unique_ptr<ModuleDevice>& device);
+                            std::unique_ptr<ModuleDevice>& device) {
+    return Create(data, std::move(output), nullptr, clock, device);
+  }
 
-  // Stops playback and ends the audio thread.
+  // Stops playback (what is queued is dropped) and ends the render thread.
   ~ModuleDevice() override;
 
   mci::Result Play(std::optional<std::uint32_t> from,
@@ -42,7 +50,7 @@ class ModuleDevice final : public mci::Device {
   std::uint32_t Position() override;
   std::uint32_t Length() override;
 
-  // True while the audio thread has nothing to do before its clock moves
+  // True while the render thread has nothing to do before its clock moves
   // on; tests that drive the clock wait for it before they look.
   bool Settled();
 
@@ -50,42 +58,39 @@ class ModuleDevice final : public mci::Device {
   ModuleDevice& operator=(const ModuleDevice&) = delete;
 
  private:
-  ModuleDevice(std::unique_ptr<openmpt::module> module,
-               std::unique_ptr<Output> output, Clock& clock);
+  ModuleDevice(std::unique_ptr<Renderer> renderer, std::uint32_t length_ms,
+               Clock& clock);
 
   void Run();
-  // One step of playback; false when there is nothing to do before
-  // `deadline`.
-  bool Step(Nanos now, Nanos& deadline);
   void StartLocked(std::uint32_t from, std::uint32_t to);
   void HaltLocked(mci::Mode mode);
   std::uint32_t PositionLocked(Nanos now);
   void WakeLocked();
 
-  std::unique_ptr<openmpt::module> module_;
-  std::unique_ptr<Output> output_;
+  // The render thread's own; the calls reach it only through `generation_`.
+  std::unique_ptr<Renderer> renderer_;
   Clock& clock_;
-  std::uint32_t length_ms_ = 0;
+  const std::uint32_t length_ms_;
 
+  // Shared with the render thread, under `mutex_`.
   std::mutex mutex_;
   std::condition_variable cv_;
   bool quit_ = false;
   mci::Mode mode_ = mci::Mode::kStopped;
   std::uint32_t position_ms_ = 0;  // while not playing
-  // The run being played: from start_ms_ up to end_ms_, written_ frames of
-  // it so far, finished_ once all of it is written.
+  // Each play, stop, pause or seek is a new generation: the render thread
+  // begins or ends a run when it sees one, and drops what it reports about
+  // an older one.
+  std::uint64_t generation_ = 0;
+  // The run asked for, and what the render thread reported of it: heard
+  // frames from the run's start, as of `reported_at_`.
   std::uint32_t start_ms_ = 0;
   std::uint32_t end_ms_ = 0;
-  std::uint64_t run_frames_ = 0;
-  std::uint64_t written_ = 0;
-  // Silence to play before the module's first row, or frames of it to
-  // pass over, when it could not start exactly where the run does.
-  std::uint64_t lead_ = 0;
-  std::uint64_t skip_ = 0;
-  bool finished_ = false;
+  Progress heard_;
+  Nanos reported_at_{0};
+  std::uint64_t shown_ = 0;  // the most heard frames a call has answered
   bool waiting_ = false;
   Nanos wait_deadline_{0};
-  std::vector<float> buffer_;
   std::thread thread_;  // last: it starts once everything else is set
 };
 

@@ -1,12 +1,18 @@
-// Where the device's audio goes: the sound card through PortAudio, or a
-// silent output that only counts the frames a listener would have heard.
-// Frames are 48 kHz stereo, two floats each. All calls come from the
-// device with its lock held; `now` is the device clock's time.
+// Where the device's audio goes: a sound system's stream, or a silent
+// output that only counts what a listener would have heard. Frames are
+// 48 kHz stereo, two floats each.
+//
+// One Output is one connection to a sound system that plays one stream at
+// a time. Only the device's render thread calls it, never under the
+// device's lock, and no call waits on the sound system: a server that
+// hangs makes the calls answer with what they know. `now` is the device
+// clock's time.
 #ifndef MCIPLAY_PVL_MCI_OUTPUT_H
 #define MCIPLAY_PVL_MCI_OUTPUT_H
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,46 +23,72 @@ namespace pvl {
 constexpr int kSampleRate = 48000;
 constexpr int kFramesPerMs = kSampleRate / 1000;
 
-class Output {
- public:
-  virtual ~Output() = default;
-  // Starts a run: nothing written yet, nothing heard.
-  virtual void Start(Nanos now) = 0;
-  // Ends the run at once; what was written and not yet heard is dropped.
-  virtual void Halt() = 0;
-  // How many frames Write takes now.
-  virtual std::size_t Room(Nanos now) = 0;
-  virtual void Write(const float* frames, std::size_t count, Nanos now) = 0;
-  // Nothing more will be written in this run: the rest plays out.
-  virtual void Finish(Nanos now) = 0;
-  // Frames of this run the listener has heard: at most those written.
-  virtual std::uint64_t Heard(Nanos now) = 0;
-  // The time by which Room may have reached `frames`.
-  virtual Nanos WhenRoom(std::size_t frames, Nanos now) = 0;
-  // The time by which Heard may have reached `frames`.
-  virtual Nanos WhenHeard(std::uint64_t frames, Nanos now) = 0;
-  // True once the output cannot play this run any more (its stream did not
-  // start, ended or stopped taking frames). Heard then counts on as if the
-  // frames written were still being heard in time, and the device hands
-  // the run to a silent output.
-  virtual bool Failed(Nanos now) = 0;
+// What the listener has heard of a stream, by the output's own clock:
+// `frames` by `at`, and from there on one frame every 1/48000 s while
+// `moving`, but never more than `limit` (what was written).
+struct Progress {
+  std::uint64_t frames = 0;
+  Nanos at{0};
+  bool moving = false;
+  std::uint64_t limit = 0;
 };
 
-// Plays nothing, paced by the clock: a frame counts as heard once its time
-// has passed since Start. When rendering falls behind, the clock does not
-// wait for it; frames are heard as soon as they are written.
+// Frames heard by `now` according to `p`.
+std::uint64_t HeardBy(const Progress& p, Nanos now);
+// How long `frames` last, rounded up to the nanosecond.
+Nanos TimeOf(std::uint64_t frames);
+// The earliest time by which `p` has `frames` heard; kForever if never.
+Nanos WhenHeard(const Progress& p, std::uint64_t frames);
+
+class Output {
+ public:
+  enum class State { kOpening, kReady, kFailed };
+
+  // Closes the connection; what was written and not yet heard is dropped.
+  virtual ~Output() = default;
+
+  // Moves an opening on, and tells whether the output can play: kFailed
+  // once the sound system is gone or refused it.
+  virtual State Poll(Nanos now) = 0;
+  // After kFailed: true when the sound system is there but does not answer
+  // (the next kind of output may go through the same hanging system).
+  virtual bool Hangs() const { return false; }
+  // After kFailed: why, in a few words.
+  virtual std::string Error() const = 0;
+  // Where this output's kind stands among those its opener tries: 0 is
+  // the first choice; a later one is left for an earlier as soon as that
+  // opens again.
+  virtual std::size_t Rank() const { return 0; }
+
+  // Frames the output buffers at most: the device writes until this much is
+  // queued, and comes back when about half of it has been heard.
+  virtual std::size_t Capacity() const = 0;
+
+  // Begins a stream (once kReady): nothing written, nothing heard.
+  virtual void Start(Nanos now) = 0;
+  // Ends the stream at once, dropping what is queued.
+  virtual void Halt() = 0;
+  // How many frames Write takes now, and by when it may take `frames` (the
+  // device looks again then).
+  virtual std::size_t Room(Nanos now) = 0;
+  virtual Nanos WhenRoom(std::size_t frames, Nanos now) = 0;
+  virtual void Write(const float* frames, std::size_t count, Nanos now) = 0;
+  // Nothing more will be written to this stream: the rest plays out.
+  virtual void Finish(Nanos now) = 0;
+  // What the listener has heard of this stream.
+  virtual Progress Heard(Nanos now) = 0;
+};
+
+// Begins opening an output, trying the first `kinds` kinds of output it
+// knows one after the other (all of them: kAllKinds).
+constexpr std::size_t kAllKinds = ~std::size_t{0};
+using OutputOpener = std::function<std::unique_ptr<Output>(std::size_t kinds)>;
+
+// Plays nothing, paced by the clock, as a sound card with a buffer of
+// Capacity() would: a frame is heard once its time has come since Start,
+// and when the writer falls behind (the process was stopped) the clock
+// waits at the last frame written, then goes on from there.
 std::unique_ptr<Output> MakeSilentOutput();
-
-// A silent output that takes over a run from one that failed at `now`:
-// `written` frames of the run are written, `heard` of them heard, and the
-// rest is heard on from there in time.
-std::unique_ptr<Output> MakeSilentOutputFrom(std::uint64_t heard,
-                                             std::uint64_t written, Nanos now);
-
-// The default output device through PortAudio, or null with the reason in
-// `error` when none can be opened. Nothing of the audio libraries reaches
-// standard output or standard error.
-std::unique_ptr<Output> MakeDeviceOutput(std::string& error);
 
 }  // namespace pvl
 

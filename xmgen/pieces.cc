@@ -298,6 +298,40 @@ Module TimedPiece(int length_ms) {
   return m;
 }
 
+Module DensePiece(int channels, int seconds) {
+  Module m;
+  m.name = "dense";
+  m.channels = std::clamp(channels, 1, 64);
+  m.speed = 6;
+  m.tempo = 125;  // a row lasts 120 ms
+  Instrument tone;
+  tone.name = "tone";
+  tone.samples.push_back(Tone("tone", {1, 0.5, 0.3, 0.2}, true));
+  tone.samples.back().volume = 16;
+  m.instruments.push_back(tone);
+
+  static const int kChord[] = {0, 4, 7, 11, 14, 17, 21, 24};
+  int rows_left = std::max(1, seconds) * 1000 / 120;
+  int row_of_piece = 0;
+  while (rows_left > 0) {
+    const int n = std::min(rows_left, 64);
+    Pattern p(n, m.channels);
+    for (int r = 0; r < n; ++r, ++row_of_piece) {
+      if (row_of_piece % 8 != 0) continue;
+      const int root = (row_of_piece / 8) % 5;
+      for (int c = 0; c < m.channels; ++c) {
+        Cell& cell = p.At(r, c);
+        cell.note = NoteNumber(2 + c / 8 % 4, (root * 2 + kChord[c % 8]) % 12);
+        cell.instrument = 1;
+      }
+    }
+    m.orders.push_back(static_cast<std::uint8_t>(m.patterns.size()));
+    m.patterns.push_back(std::move(p));
+    rows_left -= n;
+  }
+  return m;
+}
+
 Module EmptyPiece() {
   Module m;
   m.name = "empty";

@@ -16,6 +16,11 @@ Module ComposePiece();
 // struck every half second.
 Module TimedPiece(int length_ms);
 
+// A piece of `channels` channels (1 to 64) that all sound for `seconds`:
+// chords of looped tones changing every 960 ms, so that every channel is
+// mixed all the time and no stretch of it is silent.
+Module DensePiece(int channels, int seconds);
+
 // A piece with no orders, no patterns and no instruments.
 Module EmptyPiece();
 

@@ -175,12 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 class OddElements : public DamagedFiles {};
 
-TEST_F(OddElements, MissingFilesAndDirectoriesAreNotFound) {
+TEST_F(OddElements, MissingFilesAreNotFoundAndDirectoriesNotRead) {
   EXPECT_EQ(Send("open \"" + dir_.File("none.xm") + "\" type pvl_mci alias a"),
             MCIERR_FILE_NOT_FOUND);
   EXPECT_STREQ(reply_, "The file cannot be found.");
   EXPECT_EQ(Send("open \"" + dir_.path() + "\" type pvl_mci alias a"),
-            MCIERR_FILE_NOT_FOUND);
+            MCIERR_FILE_READ);
+  EXPECT_STREQ(reply_, "The file cannot be read: it is a directory.");
   EXPECT_EQ(Send("open \"\" type pvl_mci alias a"), MCIERR_FILE_NOT_FOUND);
 }
 
@@ -199,7 +200,7 @@ TEST_F(OddElements, ABadOutputChoiceFailsTheOpen) {
   const std::string file = dir_.Write("piece.xm", xmgen::WriteXm(xmgen::TimedPiece(100)));
   setenv("PVL_MCI_OUTPUT", "speakers", 1);
   EXPECT_EQ(Send("open \"" + file + "\" type pvl_mci alias p"), MCIERR_BAD_CONSTANT);
-  EXPECT_STREQ(reply_, "PVL_MCI_OUTPUT must be auto, null or device.");
+  EXPECT_STREQ(reply_, "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
   setenv("PVL_MCI_OUTPUT", "null", 1);
 }
 

@@ -188,6 +188,19 @@ TEST_F(Program, AMissingFileFailsTheOpenLine) {
   EXPECT_EQ(run.err, "");
 }
 
+TEST_F(Program, AFolderOfThePiecesNameHereFailsInsteadOfPlayingTheBundledOne) {
+  // The build puts the bundled piece beside the program; a folder named
+  // no-sn.xm in the current directory still decides.
+  std::filesystem::remove(dir_.File("no-sn.xm"));
+  std::filesystem::create_directory(dir_.File("no-sn.xm"));
+  Outcome run = RunProgram(dir_, "null");
+  ASSERT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(run.out,
+            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
+            "The file cannot be read: it is a directory.\r\n"
+            "Press a key to exit\r\n");
+}
+
 TEST_F(Program, ADamagedFileFailsTheOpenLineCleanly) {
   dir_.Write("no-sn.xm", {'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'd'});
   Outcome run = RunProgram(dir_, "null");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "manual_clock.h"
@@ -27,8 +28,16 @@ class OnManualClock : public ::testing::Test {
               0u);
   }
 
-  // Advances the clock and lets the device catch up.
+  // Advances the clock in steps of at most 10 ms, as a device that keeps
+  // up sees the time, and lets the device catch up after each.
   void Advance(int ms) {
+    for (; ms > 0; ms -= 10) {
+      clock_.Advance(milliseconds(std::min(ms, 10)));
+      ASSERT_TRUE(Settle(*device_));
+    }
+  }
+  // Moves the clock on at once, as it does for a process that was stopped.
+  void Jump(int ms) {
     clock_.Advance(milliseconds(ms));
     ASSERT_TRUE(Settle(*device_));
   }
@@ -65,11 +74,23 @@ TEST_F(OnManualClock, PlaysTheWholePieceThenStopsAtItsEnd) {
   Expect(Mode::kStopped, kLengthMs);
 }
 
-TEST_F(OnManualClock, ALongStepOfTheClockIsCaughtUp) {
+TEST_F(OnManualClock, AfterTheProcessWasStoppedItGoesOnWhereTheSoundRanDry) {
+  // The clock leaps 10 s with nothing written meanwhile: what was queued
+  // (at most a buffer) was heard, then the music waited, as it does on a
+  // sound card, and goes on from there.
   Play();
   Advance(900);
   Expect(Mode::kPlaying, 900);
-  Advance(10000);
+  Jump(10000);
+  EXPECT_EQ(mci::ModeName(device_->GetMode()), "playing");
+  const std::uint32_t resumed = device_->Position();
+  EXPECT_GT(resumed, 900u);
+  EXPECT_LE(resumed, 1100u);
+  Advance(100);
+  Expect(Mode::kPlaying, resumed + 100);
+  Advance(static_cast<int>(kLengthMs - resumed) - 101);
+  Expect(Mode::kPlaying, kLengthMs - 1);
+  Advance(1);
   Expect(Mode::kStopped, kLengthMs);
 }
 
@@ -210,27 +231,32 @@ TEST(Pieces, TheBundledPieceLastsAboutAMinute) {
 
 TEST(Output, ChoiceOfPvlMciOutput) {
   std::unique_ptr<pvl::Output> output;
-  EXPECT_EQ(pvl::MakeOutput("null", output).error, 0u);
+  pvl::OutputOpener reopen;
+  EXPECT_EQ(pvl::MakeOutput("null", output, reopen).error, 0u);
   EXPECT_NE(output, nullptr);
-  output.reset();
-  mci::Result r = pvl::MakeOutput("loud", output);
+  EXPECT_FALSE(reopen);  // silent for good
+  mci::Result r = pvl::MakeOutput("loud", output, reopen);
   EXPECT_EQ(r.error, MCIERR_BAD_CONSTANT);
-  EXPECT_EQ(r.text, "PVL_MCI_OUTPUT must be auto, null or device.");
-  // auto never fails: without a sound card it plays silently.
-  EXPECT_EQ(pvl::MakeOutput(nullptr, output).error, 0u);
-  EXPECT_NE(output, nullptr);
-  output.reset();
-  EXPECT_EQ(pvl::MakeOutput("auto", output).error, 0u);
-  EXPECT_NE(output, nullptr);
-  output.reset();
-  // device gives the sound card or says why not.
-  r = pvl::MakeOutput("device", output);
-  if (r.error == 0) {
-    EXPECT_NE(output, nullptr);
-  } else {
-    EXPECT_EQ(r.error, MCIERR_HARDWARE);
-    EXPECT_EQ(r.text.rfind("No sound output: ", 0), 0u) << r.text;
-    EXPECT_EQ(output, nullptr);
+  EXPECT_EQ(r.text, "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
+  EXPECT_EQ(output, nullptr);
+  // auto never fails: without a sound output it plays silently, and tries
+  // again later.
+  for (const char* choice : {static_cast<const char*>(nullptr), "", "auto"}) {
+    EXPECT_EQ(pvl::MakeOutput(choice, output, reopen).error, 0u);
+    EXPECT_TRUE(reopen);
+  }
+  // The others give a sound output or say why not.
+  for (const char* choice : {"device", "pulse", "alsa"}) {
+    SCOPED_TRACE(choice);
+    r = pvl::MakeOutput(choice, output, reopen);
+    if (r.error == 0) {
+      EXPECT_NE(output, nullptr);
+      EXPECT_TRUE(reopen);
+    } else {
+      EXPECT_EQ(r.error, MCIERR_HARDWARE);
+      EXPECT_EQ(r.text.rfind("No sound output: ", 0), 0u) << r.text;
+      EXPECT_EQ(output, nullptr);
+    }
   }
 }
 

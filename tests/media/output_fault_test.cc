@@ -1,6 +1,6 @@
-// The sound output failing in the middle of a piece: the device hands the
-// run to a silent output and goes on, with the position on the clock, the
-// mode "playing" to the end of the piece, and close at once.
+// The sound output failing in the middle of a piece, with nothing to open
+// instead: the device goes on silently, with the position on the clock,
+// the mode "playing" to the end of the piece, and close at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,8 +30,7 @@ struct FaultLog {
 
 // A stream that plays in time until `fail_after` frames have been written
 // to it, or the clock reaches `dies_at`, whichever comes first; then it
-// takes nothing more. As the output contract asks, what was written before
-// the failure is still counted as heard in time.
+// takes nothing more and says it has failed.
 class FailingOutput final : public pvl::Output {
  public:
   FailingOutput(FaultLog& log, std::uint64_t fail_after, pvl::Nanos dies_at)
@@ -39,10 +38,16 @@ class FailingOutput final : public pvl::Output {
         inner_(pvl::MakeSilentOutput()) {}
   ~FailingOutput() override { log_.destroyed = true; }
 
+  State Poll(pvl::Nanos now) override { return Failed(now) ? State::kFailed : State::kReady; }
+  std::string Error() const override { return "failed"; }
+  std::size_t Capacity() const override { return inner_->Capacity(); }
   void Start(pvl::Nanos now) override { inner_->Start(now); }
   void Halt() override { inner_->Halt(); }
   std::size_t Room(pvl::Nanos now) override {
     return Failed(now) ? 0 : inner_->Room(now);
+  }
+  pvl::Nanos WhenRoom(std::size_t frames, pvl::Nanos now) override {
+    return inner_->WhenRoom(frames, now);
   }
   void Write(const float* frames, std::size_t count, pvl::Nanos now) override {
     if (Failed(now)) {
@@ -53,20 +58,13 @@ class FailingOutput final : public pvl::Output {
     log_.written += count;
   }
   void Finish(pvl::Nanos now) override { inner_->Finish(now); }
-  std::uint64_t Heard(pvl::Nanos now) override { return inner_->Heard(now); }
-  // A dead stream never makes room.
-  pvl::Nanos WhenRoom(std::size_t frames, pvl::Nanos now) override {
-    if (Failed(now)) return pvl::kForever;
-    return std::min(inner_->WhenRoom(frames, now), std::max(dies_at_, now));
-  }
-  pvl::Nanos WhenHeard(std::uint64_t frames, pvl::Nanos now) override {
-    return std::min(inner_->WhenHeard(frames, now), std::max(dies_at_, now));
-  }
-  bool Failed(pvl::Nanos now) override {
+  pvl::Progress Heard(pvl::Nanos now) override { return inner_->Heard(now); }
+
+ private:
+  bool Failed(pvl::Nanos now) const {
     return log_.written >= fail_after_ || now >= dies_at_;
   }
 
- private:
   FaultLog& log_;
   const std::uint64_t fail_after_;
   const pvl::Nanos dies_at_;

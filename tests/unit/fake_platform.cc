@@ -371,9 +371,12 @@ MCIERROR WINAPI mciSendStringA(LPCSTR command, LPSTR reply, UINT length,
   return fake::g_media.handler(command, reply, length);
 }
 
-BOOL WINAPI mciGetErrorStringA(MCIERROR, LPSTR text, UINT length) {
-  fake::Reply(text, length, "error");
-  return TRUE;
+BOOL WINAPI mciGetErrorStringA(MCIERROR error, LPSTR text, UINT length) {
+  fake::Tick();
+  auto known = fake::g_media.error_texts.find(error);
+  fake::Reply(text, length,
+              known != fake::g_media.error_texts.end() ? known->second : "");
+  return known != fake::g_media.error_texts.end();
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct Media {
                                          char* reply, UINT length)>;
   Handler handler;
   std::vector<std::string> commands;  // in the order received
+  // What mciGetErrorStringA knows; any other number has no text.
+  std::map<MCIERROR, std::string> error_texts;
 };
 
 Console& console();

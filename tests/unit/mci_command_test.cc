@@ -38,7 +38,21 @@ TEST_F(SendCommandTest, FailurePrintsTheReplyAfterError) {
             "open.\r\n");
 }
 
-TEST_F(SendCommandTest, FailureWithAnEmptyReplyEndsTheLineAfterError) {
+TEST_F(SendCommandTest, FailureWithAnEmptyReplyShowsTheServicesTextForIt) {
+  // As Windows' service does: the reply holds only a NUL.
+  fake::media().handler = [](const std::string&, char* reply, UINT length) {
+    fake::Reply(reply, length, "");
+    return MCIERROR{MCIERR_FILE_NOT_FOUND};
+  };
+  fake::media().error_texts = {
+      {MCIERR_INVALID_FILE, "Not this one."},
+      {MCIERR_FILE_NOT_FOUND, "The file cannot be found."}};
+  EXPECT_FALSE(SendCommand("open x"));
+  EXPECT_EQ(fake::console().bytes, "open x ...  Error: The file cannot be found.\r\n");
+}
+
+TEST_F(SendCommandTest, FailureWithNoTextAnywhereEndsTheLineAfterError) {
+  // Neither the reply nor the service says why; the number is not shown.
   fake::media().handler = [](const std::string&, char* reply, UINT length) {
     fake::Reply(reply, length, "");
     return MCIERROR{1};

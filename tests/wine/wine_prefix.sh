@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Makes and removes the Wine prefixes the Wine tests run the Windows build in.
 #
-#   wine_prefix.sh setup STATE WINE64 WINESERVER EXE DLL
+#   wine_prefix.sh setup STATE WINE64 WINESERVER EXE DLL ZIP CMAKE
 #   wine_prefix.sh cleanup STATE WINESERVER
 #
-# setup makes a temporary folder with two prefixes: "registered", where the
-# scripted driver DLL is the media driver for the device type pvl_mci, and
-# "bare", where no such driver is known. It writes the folder's path into the
-# file STATE. Exits 77 (the tests are then skipped) when the Windows build
-# has not been made. cleanup stops the prefixes' Wine servers and removes the
-# folder.
+# setup makes a temporary folder with three prefixes: "registered", where the
+# scripted driver DLL is the media driver for the device type pvl_mci;
+# "bare", where no such driver is known; and "package", where the Windows
+# package ZIP is unzipped into C:\mciplay and its register.cmd has made its
+# pvl_mci.dll the driver, as a user does it. It writes the folder's path into
+# the file STATE. Exits 77 (the tests are then skipped) when the Windows
+# build has not been made. cleanup stops the prefixes' Wine servers and
+# removes the folder.
 set -euo pipefail
 
 export WINEDEBUG=-all
@@ -25,7 +27,7 @@ remove_prefixes() {
   local state=$1 root prefix
   [ -f "$state" ] || return 0
   root=$(cat "$state")
-  for prefix in "$root/registered" "$root/bare"; do
+  for prefix in "$root/registered" "$root/bare" "$root/package"; do
     if [ -d "$prefix" ]; then
       WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
     fi
@@ -45,11 +47,12 @@ make_prefix() {
 
 case "${1:-}" in
   setup)
-    state=$2 wine64=$3 wineserver=$4 exe=$5 dll=$6
-    for f in "$exe" "$dll"; do
+    state=$2 wine64=$3 wineserver=$4 exe=$5 dll=$6 zip=$7 cmake=$8
+    for f in "$exe" "$dll" "$zip"; do
       if [ ! -f "$f" ]; then
-        echo "$f is missing: make the Windows build (cmake --preset windows" \
-             "&& cmake --build --preset windows) to run the Wine tests"
+        echo "$f is missing: make the Windows build and its package" \
+             "(cmake --preset windows && cmake --build --preset windows" \
+             "--target all package) to run the Wine tests"
         exit 77
       fi
     done
@@ -64,6 +67,16 @@ case "${1:-}" in
       /t REG_SZ /d "$dll_path" /f >/dev/null
     WINEPREFIX=$root/registered "$wine64" reg query "$mci_key" /v pvl_mci
     WINEPREFIX=$root/registered "$wineserver" -w
+
+    make_prefix "$root/package"
+    unpacked=$root/package/drive_c/unpacked
+    mkdir -p "$unpacked"
+    (cd "$unpacked" && "$cmake" -E tar xf "$zip")
+    mv "$unpacked"/mciplay-* "$root/package/drive_c/mciplay"
+    rmdir "$unpacked"
+    WINEPREFIX=$root/package "$wine64" cmd /c 'C:\mciplay\register.cmd' </dev/null
+    WINEPREFIX=$root/package "$wine64" reg query "$mci_key" /v pvl_mci
+    WINEPREFIX=$root/package "$wineserver" -w
     echo "Wine prefixes ready in $root"
     ;;
   cleanup)
@@ -71,7 +84,7 @@ case "${1:-}" in
     remove_prefixes "$state"
     ;;
   *)
-    echo "usage: $0 setup STATE WINE64 WINESERVER EXE DLL" >&2
+    echo "usage: $0 setup STATE WINE64 WINESERVER EXE DLL ZIP CMAKE" >&2
     echo "       $0 cleanup STATE WINESERVER" >&2
     exit 2
     ;;

@@ -24,91 +24,22 @@
 #include <vector>
 
 #include "tests/harness/pty_session.h"
+#include "tests/wine/wine_run.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr char kOpenLine[] =
-    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.";
-constexpr char kSetLine[] = "set PELVARO_MCI time format ms ...  ok.";
-constexpr char kPlayLine[] = "play PELVARO_MCI ...  ok.";
-constexpr char kCloseLine[] = "close PELVARO_MCI ...  ok.";
-constexpr char kPrompt[] = "Press a key to exit";
-
-// Wine starts a fresh prefix's services on the first run; allow for that.
-constexpr auto kStartTimeout = 30s;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The position shown by a status line, in hundredths, or -1 when `row` is no
-// status line.
-int ShownPosition(const std::string& row) {
-  static const std::regex status(
-      R"(Playing: (\d\d):(\d\d)\.(\d\d) \.\.\.press a Key to stop\.)");
-  std::smatch m;
-  if (!std::regex_match(row, m, status)) return -1;
-  return std::stoi(m[1]) * 6000 + std::stoi(m[2]) * 100 + std::stoi(m[3]);
-}
-
-// Every position drawn, in order, from the raw bytes the program wrote.
-std::vector<int> DrawnPositions(const std::string& transcript) {
-  static const std::regex status(R"(Playing: (\d\d):(\d\d)\.(\d\d))");
-  std::vector<int> positions;
-  for (std::sregex_iterator it(transcript.begin(), transcript.end(), status),
-       end;
-       it != end; ++it) {
-    positions.push_back(std::stoi((*it)[1]) * 6000 +
-                        std::stoi((*it)[2]) * 100 + std::stoi((*it)[3]));
-  }
-  return positions;
-}
-
-bool ExitedWithZero(const std::optional<int>& status) {
-  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-}
-
-// The terminal is left as the program found it.
-void ExpectSettingsRestored(const pty::Session& session) {
-  const termios& before = session.SettingsBefore();
-  const termios now = session.SettingsNow();
-  EXPECT_EQ(now.c_iflag, before.c_iflag);
-  EXPECT_EQ(now.c_oflag, before.c_oflag);
-  EXPECT_EQ(now.c_cflag, before.c_cflag);
-  EXPECT_EQ(now.c_lflag, before.c_lflag);
-  EXPECT_EQ(now.c_cc[VMIN], before.c_cc[VMIN]);
-  EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
-}
+using namespace wine;
 
 class WineRun : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(MCIPLAY_WINDOWS_EXE))
       GTEST_SKIP() << MCIPLAY_WINDOWS_EXE << " is missing: no Windows build";
-    std::string root = ReadFile(MCIPLAY_PREFIX_STATE);
-    while (!root.empty() && (root.back() == '\n' || root.back() == ' '))
-      root.pop_back();
-    ASSERT_FALSE(root.empty()) << "no Wine prefix: run the whole wine label";
-    root_ = root;
-    std::string pattern = (root_ / "run-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-
-  void TearDown() override {
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    root_ = PrefixRoot();
+    ASSERT_FALSE(root_.empty()) << "no Wine prefix: run the whole wine label";
+    run_ = std::make_unique<RunDir>(root_);
+    dir_ = run_->path();
+    ASSERT_FALSE(dir_.empty());
   }
 
   std::filesystem::path Log() const { return dir_ / "driver.log"; }
@@ -121,14 +52,10 @@ class WineRun : public ::testing::Test {
     pty::Command command;
     if (argv.empty()) argv = {MCIPLAY_WINE64, MCIPLAY_WINDOWS_EXE};
     command.argv = std::move(argv);
-    command.env = {
-        "WINEPREFIX=" + (root_ / prefix).string(),
-        "WINEDEBUG=-all",
-        "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d",
-        "PVL_MCI_LENGTH_MS=" + std::to_string(length_ms),
-        // Wine's drive Z: is the root of the Unix file system.
-        "PVL_MCI_LOG=Z:" + Log().string(),
-    };
+    command.env = WineEnv(root_ / prefix);
+    command.env.push_back("PVL_MCI_LENGTH_MS=" + std::to_string(length_ms));
+    // Wine's drive Z: is the root of the Unix file system.
+    command.env.push_back("PVL_MCI_LOG=Z:" + Log().string());
     command.dir = dir_.string();
     return command;
   }
@@ -161,6 +88,7 @@ class WineRun : public ::testing::Test {
   }
 
   std::filesystem::path root_;
+  std::unique_ptr<RunDir> run_;
   std::filesystem::path dir_;
 };
 
@@ -278,15 +206,17 @@ TEST_F(WineRun, MusicEndingByItselfClosesTheDevice) {
 }
 
 TEST_F(WineRun, OpenFailsWhenNoDriverIsRegistered) {
-  pty::Session session(24, 80);
+  // Wide enough for winmm's long reason to stay on the open line's row.
+  pty::Session session(24, 200);
   ASSERT_TRUE(session.Start(Program("bare", 1000)));
   ASSERT_TRUE(session.WaitForText(kPrompt, kStartTimeout));
   const int top = session.FindRow("open no-sn.xm");
   ASSERT_GE(top, 0);
-  const std::string failed =
-      "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error:";
+  const std::string failed = kOpenFailed;
   EXPECT_EQ(session.Row(top).substr(0, failed.size()), failed)
       << session.Row(top);
+  // The service's own text for the error, not an empty reason.
+  EXPECT_GT(session.Row(top).size(), failed.size() + 10) << session.Row(top);
   EXPECT_EQ(session.Row(top + 1), kPrompt);
   EXPECT_EQ(session.FindRow("set PELVARO_MCI"), -1);
   EXPECT_EQ(session.FindRow("Done!"), -1);
@@ -350,21 +280,30 @@ std::set<std::string> ImportedDlls(const std::string& binary) {
   return dlls;
 }
 
-bool IsSystemDll(const std::string& name) {
-  static const std::set<std::string> system = {"kernel32.dll", "winmm.dll",
-                                               "msvcrt.dll", "ucrtbase.dll"};
-  return system.count(name) > 0 || name.rfind("api-ms-win-crt-", 0) == 0;
+// The DLLs every Windows has: the C runtime (msvcrt, or the universal one
+// with its api sets), and those of the system the binary needs.
+bool IsSystemDll(const std::string& name, const std::set<std::string>& needs) {
+  static const std::set<std::string> runtime = {"msvcrt.dll", "ucrtbase.dll"};
+  return needs.count(name) > 0 || runtime.count(name) > 0 ||
+         name.rfind("api-ms-win-crt-", 0) == 0;
 }
 
 TEST(WindowsBuild, BinariesImportOnlySystemDlls) {
-  for (const char* binary : {MCIPLAY_WINDOWS_EXE, MCIPLAY_WINDOWS_DLL}) {
+  const std::set<std::string> program = {"kernel32.dll", "winmm.dll"};
+  const std::set<std::string> driver = {"kernel32.dll", "winmm.dll",
+                                        "advapi32.dll"};
+  const std::pair<const char*, std::set<std::string>> binaries[] = {
+      {MCIPLAY_WINDOWS_EXE, program},
+      {MCIPLAY_WINDOWS_DLL, program},
+      {MCIPLAY_DRIVER_DLL, driver}};
+  for (const auto& [binary, needs] : binaries) {
     if (!std::filesystem::exists(binary))
       GTEST_SKIP() << binary << " is missing: no Windows build";
     std::set<std::string> dlls = ImportedDlls(binary);
     EXPECT_TRUE(dlls.count("kernel32.dll")) << binary;
     EXPECT_TRUE(dlls.count("winmm.dll")) << binary;
     for (const std::string& dll : dlls) {
-      EXPECT_TRUE(IsSystemDll(dll)) << binary << " imports " << dll;
+      EXPECT_TRUE(IsSystemDll(dll, needs)) << binary << " imports " << dll;
     }
   }
 }

@@ -1,0 +1,121 @@
+// ALSA's default device, opened directly and never waited on (non-blocking
+// mode), for machines where no sound server runs. What was heard is what
+// was written less the device's delay.
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "pvl_mci/linux_outputs.h"
+
+namespace pvl {
+namespace {
+
+// ALSA writes its complaints (no card, a bad configuration) to standard
+// error unless given a handler of its own.
+void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// The device's buffer, in microseconds, as for a sound server's stream.
+constexpr unsigned kBufferUs = 200000;
+
+class AlsaOutput final : public Output {
+ public:
+  AlsaOutput() {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { snd_lib_error_set_handler(&IgnoreAlsa); });
+    int e = snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (e < 0) {
+      pcm_ = nullptr;
+      Fail(e);
+      return;
+    }
+    e = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_FLOAT_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                           kSampleRate, 1, kBufferUs);
+    snd_pcm_uframes_t buffer = 0, period = 0;
+    if (e == 0) e = snd_pcm_get_params(pcm_, &buffer, &period);
+    if (e < 0) Fail(e);
+    capacity_ = static_cast<std::size_t>(buffer);
+  }
+
+  ~AlsaOutput() override {
+    if (pcm_ == nullptr) return;
+    snd_pcm_drop(pcm_);
+    snd_pcm_close(pcm_);
+  }
+
+  State Poll(Nanos) override {
+    if (!failed_ && snd_pcm_state(pcm_) == SND_PCM_STATE_DISCONNECTED) Fail(-ENODEV);
+    return failed_ ? State::kFailed : State::kReady;
+  }
+  std::string Error() const override { return error_; }
+  std::size_t Capacity() const override { return capacity_; }
+
+  void Start(Nanos) override {
+    snd_pcm_drop(pcm_);
+    if (int e = snd_pcm_prepare(pcm_); e < 0) Fail(e);
+    written_ = 0;
+  }
+  void Halt() override { snd_pcm_drop(pcm_); }
+
+  std::size_t Room(Nanos) override {
+    snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+    if (avail == -EPIPE) {
+      // It ran dry (the last frame was heard): it starts again once full.
+      snd_pcm_prepare(pcm_);
+      avail = snd_pcm_avail_update(pcm_);
+    }
+    if (avail < 0) {
+      if (avail != -EAGAIN) Fail(static_cast<int>(avail));
+      return 0;
+    }
+    return std::min(static_cast<std::size_t>(avail), capacity_);
+  }
+
+  // The device frees room as it plays.
+  Nanos WhenRoom(std::size_t frames, Nanos now) override {
+    const std::size_t room = Room(now);
+    return now + TimeOf(frames > room ? frames - room : 0);
+  }
+
+  // The device writes no more than Room, so all of it is taken; anything
+  // else is a fault, and a new output takes over.
+  void Write(const float* frames, std::size_t count, Nanos) override {
+    if (failed_) return;
+    snd_pcm_sframes_t n = snd_pcm_writei(pcm_, frames, count);
+    if (n == -EPIPE && snd_pcm_prepare(pcm_) == 0) n = snd_pcm_writei(pcm_, frames, count);
+    if (n < 0) return Fail(static_cast<int>(n));
+    written_ += static_cast<std::uint64_t>(n);
+    if (static_cast<std::size_t>(n) < count) Fail(-EIO);
+  }
+
+  // A stream shorter than the buffer starts without waiting to fill it.
+  void Finish(Nanos) override {
+    if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+  }
+
+  Progress Heard(Nanos now) override {
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) < 0) return {written_, now, false, written_};  // ran dry
+    const auto queued = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0));
+    const bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
+    return {written_ > queued ? written_ - queued : 0, now, running, written_};
+  }
+
+ private:
+  void Fail(int e) {
+    failed_ = true;
+    if (error_.empty()) error_ = snd_strerror(e);
+  }
+
+  snd_pcm_t* pcm_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::uint64_t written_ = 0;
+  bool failed_ = false;
+  std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> OpenAlsaOutput() { return std::make_unique<AlsaOutput>(); }
+
+}  // namespace pvl

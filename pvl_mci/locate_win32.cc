@@ -1,0 +1,36 @@
+// The platform part of the lookup on Windows: the program's folder is that of
+// the .exe of the process, the program that opened the device (not this
+// driver's folder); a name exists when it has attributes, which Windows gives
+// a link itself without following it.
+#include <windows.h>
+
+#include <string>
+
+#include "pvl_mci/locate.h"
+
+namespace pvl {
+
+std::filesystem::path ProgramDir() {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, name.data(),
+                                       static_cast<DWORD>(name.size()));
+    if (n == 0) return {};
+    if (n < name.size()) {
+      name.resize(n);
+      break;
+    }
+    if (name.size() >= 32768) return {};
+    name.resize(name.size() * 2);
+  }
+  return std::filesystem::path(name).parent_path();
+}
+
+bool NameExists(const std::filesystem::path& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+         error != ERROR_INVALID_NAME;
+}
+
+}  // namespace pvl

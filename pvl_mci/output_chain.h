@@ -1,0 +1,30 @@
+// The sound outputs a system has, and the opening of them one after the
+// other: the first that plays is the one used.
+#ifndef MCIPLAY_PVL_MCI_OUTPUT_CHAIN_H
+#define MCIPLAY_PVL_MCI_OUTPUT_CHAIN_H
+
+#include <memory>
+#include <vector>
+
+#include "pvl_mci/output.h"
+
+namespace pvl {
+
+struct OutputKind {
+  const char* name;  // as PVL_MCI_OUTPUT names it
+  // Begins opening one (it may still be kOpening); never null.
+  std::unique_ptr<Output> (*open)();
+};
+
+// This system's sound outputs, in the order "auto" and "device" try them.
+// Defined by the platform's own file.
+const std::vector<OutputKind>& SoundOutputs();
+
+// Opens `kinds` in order, moving to the next when one fails, but not past
+// one whose system hangs. Once one is ready, the chain plays through it;
+// when all fail, Error() tells each kind's reason.
+std::unique_ptr<Output> OpenChain(std::vector<OutputKind> kinds);
+
+}  // namespace pvl
+
+#endif  // MCIPLAY_PVL_MCI_OUTPUT_CHAIN_H

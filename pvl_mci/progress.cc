@@ -1,0 +1,37 @@
+// The arithmetic of heard frames against time, exact over any length of
+// run: whole seconds and the rest apart, so that no product leaves 64 bits
+// (nanoseconds times the rate would after 106 hours).
+#include <algorithm>
+
+#include "pvl_mci/output.h"
+
+namespace pvl {
+namespace {
+
+constexpr std::uint64_t kNanosPerSecond = 1000000000u;
+
+}  // namespace
+
+std::uint64_t HeardBy(const Progress& p, Nanos now) {
+  std::uint64_t frames = p.frames;
+  if (p.moving && now > p.at) {
+    const auto ns = static_cast<std::uint64_t>((now - p.at).count());
+    frames += ns / kNanosPerSecond * kSampleRate +
+              ns % kNanosPerSecond * kSampleRate / kNanosPerSecond;
+  }
+  return std::min(frames, p.limit);
+}
+
+Nanos TimeOf(std::uint64_t frames) {
+  const std::uint64_t rest = frames % kSampleRate;
+  return Nanos(static_cast<Nanos::rep>(frames / kSampleRate * kNanosPerSecond +
+                                       (rest * kNanosPerSecond + kSampleRate - 1) / kSampleRate));
+}
+
+Nanos WhenHeard(const Progress& p, std::uint64_t frames) {
+  if (frames <= p.frames) return p.at;
+  if (frames > p.limit || !p.moving) return kForever;
+  return p.at + TimeOf(frames - p.frames);
+}
+
+}  // namespace pvl

@@ -1,0 +1,216 @@
+// A PulseAudio stream (PipeWire serves the same protocol), through
+// libpulse's asynchronous API on a threaded main loop of its own. Nothing
+// here waits for the server: writes go into its buffer as far as it asks
+// for them, and what was heard comes from the stream's latest timing
+// report, carried on by the clock from there.
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+
+#include <algorithm>
+
+#include "pvl_mci/linux_outputs.h"
+#include "pvl_mci/signal_mask.h"
+
+namespace pvl {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr std::size_t kFrameBytes = 2 * sizeof(float);
+// The stream's buffer: long enough to ride out a busy machine; the
+// position line does not show it, as it shows what was heard.
+constexpr std::size_t kBufferFrames = 200 * kFramesPerMs;
+// A server that has not let us in by then does not answer.
+constexpr Nanos kConnectTimeout = milliseconds(1000);
+// How often a stream being set up is looked at.
+constexpr Nanos kSetUpPoll = milliseconds(2);
+// A timing report is carried on for at most this long: an older one means
+// the reports have stopped (the server hangs, or this process was stopped).
+constexpr std::uint64_t kCarryFrames = 300 * kFramesPerMs;
+
+class PulseOutput final : public Output {
+ public:
+  PulseOutput() {
+    loop_ = pa_threaded_mainloop_new();
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "mciplay");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_),
+                                            "mciplay", props);
+    pa_proplist_free(props);
+    // The default server; a client never starts one of its own.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
+    NoSignalsForNewThreads no_signals;
+    started_ = pa_threaded_mainloop_start(loop_) >= 0;
+  }
+
+  ~PulseOutput() override {
+    if (started_) pa_threaded_mainloop_stop(loop_);
+    DropStream();
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    pa_threaded_mainloop_free(loop_);
+  }
+
+  State Poll(Nanos now) override {
+    if (state_ != State::kOpening && state_ != State::kReady) return state_;
+    Lock lock(loop_);
+    const pa_context_state_t context = pa_context_get_state(context_);
+    if (!started_ || !PA_CONTEXT_IS_GOOD(context)) {
+      error_ = pa_strerror(pa_context_errno(context_));
+      return state_ = State::kFailed;
+    }
+    if (stream_ != nullptr && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
+      error_ = pa_strerror(pa_context_errno(context_));
+      return state_ = State::kFailed;
+    }
+    if (context == PA_CONTEXT_READY) return state_ = State::kReady;
+    if (opening_since_ == Nanos{0}) opening_since_ = now;
+    if (now - opening_since_ > kConnectTimeout) {
+      error_ = "the sound server does not answer";
+      hangs_ = true;
+      return state_ = State::kFailed;
+    }
+    return state_;
+  }
+  bool Hangs() const override { return hangs_; }
+  std::string Error() const override { return error_; }
+  std::size_t Capacity() const override { return kBufferFrames; }
+
+  void Start(Nanos now) override {
+    Lock lock(loop_);
+    DropStream();
+    written_ = 0;
+    heard_ = {0, now, false, 0};
+    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
+    stream_ = pa_stream_new(context_, "music", &spec, nullptr);
+    if (stream_ == nullptr) return;
+    pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(kBufferFrames * kFrameBytes);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    pa_stream_connect_playback(
+        stream_, nullptr, &attr,
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE),
+        nullptr, nullptr);
+  }
+
+  void Halt() override {
+    Lock lock(loop_);
+    DropStream();
+  }
+
+  std::size_t Room(Nanos) override {
+    Lock lock(loop_);
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return 0;
+    const std::size_t bytes = pa_stream_writable_size(stream_);
+    return bytes == static_cast<std::size_t>(-1) ? 0 : bytes / kFrameBytes;
+  }
+
+  // The server asks for more as it plays what it has; a stream still
+  // being set up is ready in a moment.
+  Nanos WhenRoom(std::size_t frames, Nanos now) override {
+    {
+      Lock lock(loop_);
+      if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return now + kSetUpPoll;
+    }
+    const std::size_t room = Room(now);
+    return now + TimeOf(frames > room ? frames - room : 0);
+  }
+
+  void Write(const float* frames, std::size_t count, Nanos) override {
+    Lock lock(loop_);
+    if (stream_ == nullptr) return;
+    if (pa_stream_write(stream_, frames, count * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) == 0)
+      written_ += count;
+  }
+
+  // A stream shorter than the buffer starts without waiting to fill it.
+  void Finish(Nanos) override {
+    Lock lock(loop_);
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+  }
+
+  Progress Heard(Nanos) override {
+    Lock lock(loop_);
+    if (stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+      if (pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr))
+        pa_operation_unref(op);
+    }
+    Progress p = heard_;
+    p.limit = std::min({p.limit, written_, p.frames + kCarryFrames});
+    return p;
+  }
+
+ private:
+  class Lock {
+   public:
+    explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pa_threaded_mainloop* loop_;
+  };
+
+  void DropStream() {
+    if (stream_ == nullptr) return;
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+
+  // On the main loop's thread, with its lock held. The frame the listener
+  // hears now is the one the server read from the stream less what the
+  // sink still holds (plus what passed while the report travelled). What
+  // the sink holds plays out even while the stream waits for data: then
+  // the count moves on up to what the server has read.
+  static void OnTiming(pa_stream* stream, void* user) {
+    auto* self = static_cast<PulseOutput*>(user);
+    const Nanos now = SteadyClock().Now();
+    const pa_timing_info* t = pa_stream_get_timing_info(stream);
+    if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
+    const auto read = static_cast<std::uint64_t>(t->read_index) / kFrameBytes;
+    const std::int64_t us = static_cast<std::int64_t>(read * 1000000 / kSampleRate) +
+                            static_cast<std::int64_t>(t->transport_usec) -
+                            static_cast<std::int64_t>(t->sink_usec);
+    Progress p;
+    p.moving = true;
+    p.limit = t->playing != 0 ? ~std::uint64_t{0} : read;
+    if (us >= 0) {
+      p.frames = std::min(read, static_cast<std::uint64_t>(us) * kSampleRate / 1000000);
+      p.at = now;
+    } else {
+      p.at = now + std::chrono::microseconds(-us);  // the first frame is on its way
+    }
+    self->heard_ = p;
+  }
+
+  pa_threaded_mainloop* loop_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  bool started_ = false;
+  State state_ = State::kOpening;
+  bool hangs_ = false;
+  std::string error_;
+  Nanos opening_since_{0};
+  // Under the main loop's lock.
+  std::uint64_t written_ = 0;
+  Progress heard_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> OpenPulseOutput() { return std::make_unique<PulseOutput>(); }
+
+}  // namespace pvl

@@ -1,0 +1,238 @@
+#include "pvl_mci/renderer.h"
+
+#include <libopenmpt/libopenmpt.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+namespace pvl {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Frames rendered at a time: 10 ms.
+constexpr std::size_t kChunkFrames = 10 * kFramesPerMs;
+// A sound output that takes no frame for this long while frames wait has
+// failed; after kSuspect the position already keeps real time without it.
+constexpr Nanos kStall = milliseconds(1000);
+constexpr Nanos kSuspect = milliseconds(200);
+// At most one attempt to open a sound output a second.
+constexpr Nanos kRetry = milliseconds(1000);
+// Asked back this much later than due: the process was not running.
+constexpr Nanos kLate = milliseconds(300);
+// How often an opening output, or one that is not moving, is looked at.
+constexpr Nanos kPoll = milliseconds(20);
+// The longest sleep while a sound output plays: a server gone is noticed.
+constexpr Nanos kLongest = milliseconds(250);
+
+}  // namespace
+
+Renderer::Renderer(std::unique_ptr<openmpt::module> module,
+                   std::unique_ptr<Output> output, OutputOpener reopen)
+    : module_(std::move(module)), real_(std::move(output)),
+      stand_in_(MakeSilentOutput()), reopen_(std::move(reopen)),
+      buffer_(2 * kChunkFrames) {}
+
+Renderer::~Renderer() { End(); }
+
+void Renderer::Begin(std::uint32_t from_ms, std::uint32_t to_ms, Nanos now) {
+  End();
+  start_ms_ = from_ms;
+  run_frames_ = static_cast<std::uint64_t>(std::max(from_ms, to_ms) - from_ms) * kFramesPerMs;
+  running_ = true;
+  due_ = kForever;
+  PollOutput(now);
+  Output& output = real_ && real_->Poll(now) == Output::State::kReady ? *real_ : *stand_in_;
+  PlayOn(output, 0, now);
+}
+
+void Renderer::End() {
+  if (running_ && active_ != nullptr) active_->Halt();
+  running_ = false;
+}
+
+// The music goes on through `output` from `heard` frames into the run.
+void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
+  if (active_ != nullptr && active_ != &output) active_->Halt();
+  active_ = &output;
+  base_ = written_ = std::min(heard, run_frames_);
+  finished_ = false;
+  Reposition(base_);
+  last_heard_ = base_;
+  last_move_at_ = now;
+  active_->Start(now);
+}
+
+// The module goes to the start of the row at the place asked, or of the
+// next: rows last up to seconds.
+void Renderer::Reposition(std::uint64_t frame) {
+  lead_ = skip_ = 0;
+  const double target =
+      (static_cast<double>(start_ms_) * kFramesPerMs + static_cast<double>(frame)) / kSampleRate;
+  try {
+    const double at = module_->set_position_seconds(target);
+    const double frames = std::round((at - target) * kSampleRate);
+    if (frames > 0) lead_ = static_cast<std::uint64_t>(frames);
+    if (frames < 0) skip_ = static_cast<std::uint64_t>(-frames);
+  } catch (const std::exception&) {
+  }
+}
+
+// Looks after the sound output: lets go of one that failed, opens a new
+// one when it is time, and moves to a better one once that is ready.
+void Renderer::PollOutput(Nanos now) {
+  if (real_ && real_->Poll(now) == Output::State::kFailed) DropOutput(now);
+  if (better_ && better_->Poll(now) == Output::State::kFailed) better_.reset();
+  // (Not while the last frames play out on the one there is.)
+  if (better_ && real_ && !(running_ && Real() && finished_) &&
+      better_->Poll(now) == Output::State::kReady) {
+    if (running_ && Real()) PlayOn(*better_, KeptTime(now), now);
+    else if (Real()) active_ = nullptr;
+    real_ = std::move(better_);
+  }
+  if (reopen_ && now >= next_attempt_) {
+    if (!real_) {
+      next_attempt_ = now + kRetry;
+      real_ = reopen_(kAllKinds);
+      if (real_->Poll(now) == Output::State::kFailed) real_.reset();
+    } else if (!better_ && real_->Rank() > 0) {
+      next_attempt_ = now + kRetry;
+      better_ = reopen_(real_->Rank());
+    }
+  }
+}
+
+// The run goes on silently, in time, from where it has got to.
+void Renderer::DropOutput(Nanos now) {
+  const bool playing = running_ && Real();
+  const std::uint64_t heard = KeptTime(now);
+  if (Real()) active_ = nullptr;
+  real_.reset();
+  if (playing) PlayOn(*stand_in_, heard, now);
+}
+
+// What has been heard by `now` had the output gone on as the clock does
+// since it was last seen to move.
+std::uint64_t Renderer::KeptTime(Nanos now) const {
+  return std::min(HeardBy({last_heard_, last_move_at_, true, run_frames_}, now),
+                  run_frames_);
+}
+
+std::size_t Renderer::Render(std::size_t want) {
+  if (lead_ > 0) {
+    // The module starts on a row after the place played from: silence
+    // until then keeps the run in time.
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(want, lead_));
+    std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(2 * got), 0.0f);
+    lead_ -= got;
+    return got;
+  }
+  try {
+    // The module starts on a row before the place played from: what lies
+    // between is not heard.
+    while (skip_ > 0) {
+      const std::size_t n = module_->read_interleaved_stereo(
+          kSampleRate, static_cast<std::size_t>(std::min<std::uint64_t>(skip_, kChunkFrames)),
+          buffer_.data());
+      skip_ = n > 0 ? skip_ - std::min<std::uint64_t>(skip_, n) : 0;
+    }
+    return module_->read_interleaved_stereo(kSampleRate, want, buffer_.data());
+  } catch (const std::exception&) {
+    return 0;  // a module that cannot go on has ended
+  }
+}
+
+// Writes while the output has room, at most one buffer's worth; true when
+// there is room for more at once.
+bool Renderer::Fill(Nanos now) {
+  std::size_t budget = active_->Capacity();
+  while (!finished_) {
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(kChunkFrames, run_frames_ - written_));
+    std::size_t got = 0;
+    if (want > 0) {
+      const bool room = active_->Room(now) >= want;
+      if (budget < want || !room) return room;
+      got = Render(want);
+      if (got > 0) active_->Write(buffer_.data(), got, now);
+      written_ += got;
+      budget -= got;
+    }
+    if (got == 0 || written_ >= run_frames_) {
+      run_frames_ = written_;  // the module may end before the run does
+      finished_ = true;
+      active_->Finish(now);
+    }
+  }
+  return false;
+}
+
+Renderer::Report Renderer::Step(Nanos now) {
+  Report report;
+  if (!running_) return report;
+  if (due_ != kForever && now > due_ + kLate) {
+    // This process was stopped: the output played what it had, then ran
+    // dry (or went on without us). As on a sound card, the music goes on
+    // from the first frame not written yet, and the output is not to blame.
+    last_move_at_ = now;
+    if (Real() && !finished_) PlayOn(*real_, written_, now);
+  }
+  PollOutput(now);
+  if (real_ && !Real() && !finished_ && real_->Poll(now) == Output::State::kReady)
+    PlayOn(*real_, KeptTime(now), now);
+  const bool more = Fill(now);
+  if (Real() && real_->Poll(now) == Output::State::kFailed) {
+    DropOutput(now);  // it failed while written to
+    return Step(now);
+  }
+
+  Progress seg = active_->Heard(now);
+  const std::uint64_t heard = base_ + HeardBy(seg, now);
+  if (heard != last_heard_) {
+    last_heard_ = heard;
+    last_move_at_ = seg.moving ? std::min(now, WhenHeard(seg, heard - base_)) : now;
+  }
+  const bool done = finished_ && heard >= written_;
+  report.heard = {seg.frames + base_, seg.at, seg.moving, seg.limit + base_};
+  // A sound output that stands still has failed, and the position keeps
+  // real time without it meanwhile.
+  if (Real() && !done && now - last_move_at_ > kStall) {
+    DropOutput(now);
+    return Step(now);
+  }
+  if (Real() && !done && now - last_move_at_ > kSuspect)
+    report.heard = {last_heard_, last_move_at_, true, run_frames_};
+  if (done) {
+    report.done = true;
+    report.done_at_ms = start_ms_ + static_cast<std::uint32_t>(written_ / kFramesPerMs);
+    End();
+    return report;
+  }
+  report.wake = due_ = NextWake(seg, more, now);
+  return report;
+}
+
+Nanos Renderer::NextWake(const Progress& seg, bool more, Nanos now) const {
+  if (more) return now;
+  // When the last frame is heard, or when half a buffer can be written;
+  // but while little is left to hear, often enough that room granted
+  // late is used in time.
+  const std::uint64_t queued = written_ - base_;
+  const std::uint64_t low = active_->Capacity() / 4;
+  Nanos wake = finished_ ? WhenHeard(seg, queued)
+                         : std::min(active_->WhenRoom(active_->Capacity() / 2, now),
+                                    WhenHeard(seg, queued > low ? queued - low : 0));
+  if (wake <= now) wake = now + kPoll;
+  if (Real()) {
+    wake = std::min(wake, now + kLongest);
+    for (Nanos at : {last_move_at_ + kSuspect, last_move_at_ + kStall})
+      if (at > now) wake = std::min(wake, at + milliseconds(1));
+  }
+  if ((real_ && !Real()) || better_) wake = std::min(wake, now + kPoll);
+  if (reopen_ && (!real_ || real_->Rank() > 0))
+    wake = std::min(wake, std::max(next_attempt_, now + kPoll));
+  return wake;
+}
+
+}  // namespace pvl

@@ -1,0 +1,72 @@
+// What the listening tests share: a fresh sound server for each test, the
+// recorder on its monitor, and the environment that sends the program's
+// sound there. ALSA's default device is a card that is not there
+// meanwhile, so that sound on the monitor can only come from the program's
+// own PulseAudio output, not from ALSA's plugin for the same server, and
+// while the server is away nothing else plays.
+#ifndef MCIPLAY_TESTS_AUDIO_LISTENING_H
+#define MCIPLAY_TESTS_AUDIO_LISTENING_H
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/audio/monitor_recorder.h"
+#include "tests/audio/player_run.h"
+#include "tests/audio/signal_compare.h"
+#include "tests/audio/sound_server.h"
+
+namespace audio {
+
+// The comparisons start 200 ms into the piece.
+constexpr std::size_t kComparedFrom = 200 * 48;
+
+inline std::vector<ServerKind> ServerKinds() { return {ServerKind::kPulseAudio}; }
+inline std::string KindName(ServerKind kind) {
+  return kind == ServerKind::kPulseAudio ? "PulseAudio" : "Other";
+}
+inline void PrintTo(ServerKind kind, std::ostream* out) { *out << KindName(kind); }
+
+class Listening : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  Listening() : server_(GetParam()) {}
+
+  void SetUp() override {
+    if (!SoundServer::Installed(GetParam()))
+      GTEST_SKIP() << KindName(GetParam()) << " is not installed";
+    std::string error;
+    ASSERT_TRUE(server_.Start(error)) << error;
+    ASSERT_TRUE(recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error)) << error;
+    std::ofstream(server_.Dir() + "/alsa.conf") << "pcm.!default { type hw card 99 }\n";
+  }
+
+  std::vector<std::string> Env() const {
+    std::vector<std::string> env = server_.ClientEnv();
+    env.push_back("PVL_MCI_OUTPUT=auto");
+    env.push_back("ALSA_CONFIG_PATH=" + server_.Dir() + "/alsa.conf");
+    return env;
+  }
+
+  // The position the line showed at `t` (the last reading by then).
+  static long ShownAt(const std::vector<PlayerRun::Shown>& shown, SteadyTime t) {
+    long ms = -1;
+    for (const PlayerRun::Shown& s : shown)
+      if (s.at <= t) ms = s.ms;
+    return ms;
+  }
+
+  // The recording from a little before `t` on.
+  Samples RecordingSince(SteadyTime t) const {
+    return recorder_.Samples(recorder_.FrameAt(t - std::chrono::milliseconds(500)).value_or(0));
+  }
+
+  SoundServer server_;
+  MonitorRecorder recorder_;
+};
+
+}  // namespace audio
+
+#endif  // MCIPLAY_TESTS_AUDIO_LISTENING_H

@@ -1,0 +1,98 @@
+// The program playing through a sound server of the test's own, as a user
+// hears it: the null sink's monitor is recorded and compared with
+// libopenmpt's own rendering of the same piece.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "tests/audio/listening.h"
+#include "tests/audio/reference_render.h"
+#include "tests/audio/signal_compare.h"
+#include "xmgen/pieces.h"
+
+namespace audio {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Every start of the program is heard: sound on the monitor soon after
+// the play line, each time.
+TEST_P(Listening, FiftyStartsAreAllHeard) {
+  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(2000));
+  std::vector<double> delays;
+  for (int i = 0; i < 50; ++i) {
+    PlayerRun run;
+    ASSERT_TRUE(run.Start(piece, Env())) << "start " << i;
+    const auto sound = recorder_.WaitForSound(run.PlayedAt(), milliseconds(2500));
+    EXPECT_TRUE(sound) << "start " << i << " was not heard";
+    if (sound) delays.push_back(Ms(*sound - run.PlayedAt()).count());
+    ASSERT_TRUE(run.StopWithKey()) << "start " << i;
+    ASSERT_TRUE(run.Leave()) << "start " << i;
+  }
+  std::sort(delays.begin(), delays.end());
+  if (!delays.empty())
+    std::printf("heard %zu of 50; play line to sound: median %.0f ms, worst %.0f ms\n",
+                delays.size(), delays[delays.size() / 2], delays.back());
+}
+
+// The whole bundled piece, from the recording: what the renderer makes,
+// nothing lost, nothing added, and it ends where the piece does.
+TEST_P(Listening, TheWholePieceIsHeardAsRendered) {
+  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::ComposePiece());
+  const Samples reference = RenderReference(piece);
+  PlayerRun run;
+  ASSERT_TRUE(run.Start(piece, Env()));
+  const auto length = milliseconds(reference.size() / 2 / 48);
+  ASSERT_TRUE(run.WaitForClose(length + milliseconds(10000)));
+  std::this_thread::sleep_for(milliseconds(300));  // the last frames reach the recorder
+  const Comparison c = Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
+  std::printf("whole piece: %s\n", Describe(c).c_str());
+  ASSERT_TRUE(c.aligned);
+  EXPECT_GE(c.snr_db, 60.0);
+  EXPECT_TRUE(c.gaps.empty()) << Describe(c);
+  EXPECT_LE(std::fabs(c.length_error_ms), 20.0);
+  EXPECT_TRUE(run.Leave());
+}
+
+// The position line shows what is heard: a piece whose notes start every
+// half second, each onset on the monitor against the line at that moment.
+TEST_P(Listening, ThePositionShownIsWhatIsHeard) {
+  constexpr int kNotes = 8;
+  PlayerRun run;
+  ASSERT_TRUE(run.Start(xmgen::WriteXm(xmgen::TimedPiece(kNotes * 500)), Env()));
+  ASSERT_TRUE(run.WaitForClose(milliseconds(kNotes * 500 + 10000)));
+  std::this_thread::sleep_for(milliseconds(200));
+  const std::vector<PlayerRun::Shown> shown = run.Positions();
+  ASSERT_GT(shown.size(), 100u);
+  std::optional<std::size_t> from = recorder_.FrameAt(run.PlayedAt() - milliseconds(100));
+  ASSERT_TRUE(from);
+  for (int k = 0; k < kNotes; ++k) {
+    const std::optional<std::size_t> onset = recorder_.FirstSound(*from, 1e-3f);
+    ASSERT_TRUE(onset) << "note " << k;
+    const SteadyTime heard_at = *recorder_.TimeOfFrame(*onset);
+    // The line read a little late shows a little less: the least late
+    // reading, carried to the onset, is what the line showed then. (The
+    // line stands at 0 until the first frame is heard: only moving
+    // readings carry.)
+    double best = -1e9;
+    for (const PlayerRun::Shown& s : shown) {
+      const double apart = Ms(heard_at - s.at).count();
+      if (s.ms > 0 && std::fabs(apart) < 300) best = std::max(best, s.ms + apart);
+    }
+    const double offset = best - 500.0 * k;
+    std::printf("note %d: shown - heard %+.1f ms\n", k, offset);
+    EXPECT_NEAR(offset, 0.0, 15.0) << "note " << k;
+    from = *onset + 300 * 48;  // past this note's 200 ms
+  }
+  EXPECT_TRUE(run.Leave());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()),
+                         [](const auto& info) { return KindName(info.param); });
+
+}  // namespace
+}  // namespace audio

@@ -1,0 +1,65 @@
+// No sound server at all: the program plays through ALSA directly, not
+// silently. ALSA's default device here is one that writes what it plays
+// to a file (a configuration of the test's own), which is compared with
+// libopenmpt's rendering of the piece.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/audio/player_run.h"
+#include "tests/audio/reference_render.h"
+#include "tests/audio/signal_compare.h"
+#include "xmgen/pieces.h"
+
+namespace audio {
+namespace {
+
+class NoServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/mciplay-noserver-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    std::ofstream(dir_ + "/client.conf") << "autospawn = no\n";
+    std::ofstream(dir_ + "/asound.conf")
+        << "pcm.!default { type file slave.pcm \"quiet\" file \"" << dir_
+        << "/played.raw\" format \"raw\" }\npcm.quiet { type null }\n";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::vector<std::string> Env(const char* output) const {
+    return {"PULSE_SERVER=unix:" + dir_ + "/no-server-here",
+            "PULSE_CLIENTCONFIG=" + dir_ + "/client.conf",
+            "ALSA_CONFIG_PATH=" + dir_ + "/asound.conf",
+            std::string("PVL_MCI_OUTPUT=") + output};
+  }
+  std::string dir_;
+};
+
+TEST_F(NoServer, ALSAPlaysThePieceAsRendered) {
+  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::ComposePiece());
+  for (const char* output : {"auto", "alsa"}) {
+    SCOPED_TRACE(output);
+    std::filesystem::remove(dir_ + "/played.raw");
+    PlayerRun run;
+    ASSERT_TRUE(run.Start(piece, Env(output)));
+    // ALSA's null device takes frames as fast as they come.
+    ASSERT_TRUE(run.WaitForClose(std::chrono::milliseconds(30000)));
+    EXPECT_TRUE(run.Leave());
+    const Comparison c = Compare(ReadRaw(dir_ + "/played.raw"), RenderReference(piece), 0);
+    std::printf("through ALSA (%s): %s\n", output, Describe(c).c_str());
+    ASSERT_TRUE(c.aligned);
+    EXPECT_EQ(c.offset, 0);
+    EXPECT_GE(c.snr_db, 60.0);
+    EXPECT_TRUE(c.gaps.empty()) << Describe(c);
+    EXPECT_LE(std::fabs(c.length_error_ms), 20.0);
+  }
+}
+
+}  // namespace
+}  // namespace audio

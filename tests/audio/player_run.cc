@@ -1,0 +1,102 @@
+#include "tests/audio/player_run.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace audio {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr char kPlayLine[] = "play PELVARO_MCI ...  ok.";
+constexpr char kCloseLine[] = "close PELVARO_MCI ...  ok.";
+constexpr char kPrompt[] = "Press a key to exit";
+
+}  // namespace
+
+long ShownPosition(const std::string& row) {
+  unsigned m = 0, s = 0, h = 0;
+  if (std::sscanf(row.c_str(), "Playing: %2u:%2u.%2u", &m, &s, &h) != 3) return -1;
+  return static_cast<long>(m) * 60000 + s * 1000 + h * 10;
+}
+
+PlayerRun::PlayerRun() : session_(24, 80) {
+  char pattern[] = "/tmp/mciplay-audio-XXXXXX";
+  if (mkdtemp(pattern) != nullptr) dir_ = pattern;
+}
+
+PlayerRun::~PlayerRun() {
+  watching_ = false;
+  if (watcher_.joinable()) watcher_.join();
+  if (session_.Running()) {
+    session_.Kill(SIGCONT);
+    session_.Kill(SIGKILL);
+    session_.WaitExit(milliseconds(5000));
+  }
+  std::error_code ignored;
+  if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+}
+
+bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
+                      const std::vector<std::string>& env) {
+  if (dir_.empty()) return false;
+  std::ofstream(dir_ + "/no-sn.xm", std::ios::binary)
+      .write(reinterpret_cast<const char*>(module.data()),
+             static_cast<std::streamsize>(module.size()));
+  if (!session_.Start(pty::Command{{MCIPLAY_EXE}, env, dir_})) return false;
+  if (!session_.WaitForText(kPlayLine, milliseconds(10000))) return false;
+  played_at_ = steady_clock::now();
+  status_row_ = session_.FindRow(kPlayLine) + 1;
+  watching_ = true;
+  watcher_ = std::thread([this] { Watch(); });
+  return true;
+}
+
+void PlayerRun::Watch() {
+  long last = -2;
+  while (watching_) {
+    const long ms = ShownPosition(session_.Row(status_row_));
+    const SteadyTime now = steady_clock::now();
+    if (ms >= 0 && ms != last) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      shown_.push_back({now, ms});
+    }
+    last = ms;
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+}
+
+std::vector<PlayerRun::Shown> PlayerRun::Positions() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shown_;
+}
+
+long PlayerRun::ShownNow() const { return ShownPosition(session_.Row(status_row_)); }
+
+std::optional<Ms> PlayerRun::StopWithKey() {
+  const SteadyTime typed = steady_clock::now();
+  session_.Send("x");
+  if (!session_.WaitForText(kCloseLine, milliseconds(5000))) return std::nullopt;
+  return Ms(steady_clock::now() - typed);
+}
+
+bool PlayerRun::WaitForClose(milliseconds timeout) {
+  return session_.WaitForText(kCloseLine, timeout);
+}
+
+bool PlayerRun::Leave() {
+  watching_ = false;
+  if (watcher_.joinable()) watcher_.join();
+  if (!session_.WaitForText(kPrompt, milliseconds(5000))) return false;
+  session_.Send("y");
+  const std::optional<int> status = session_.WaitExit(milliseconds(5000));
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+}  // namespace audio
