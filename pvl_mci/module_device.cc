@@ -40,8 +40,11 @@ mci::Result ModuleDevice::Create(const std::vector<std::uint8_t>& data,
   std::unique_ptr<openmpt::module> module;
   double seconds = 0;
   try {
-    // The piece ends with its last row: no fade-out added, no repeat.
-    const std::map<std::string, std::string> ctls = {{"play.at_end", "stop"}};
+    // The piece ends with its last row: no fade-out added, no repeat. A
+    // seek (play from, resume, a new output taking over) brings back the
+    // notes already sounding there, not only those struck after.
+    const std::map<std::string, std::string> ctls = {{"play.at_end", "stop"},
+                                                     {"seek.sync_samples", "1"}};
     module = std::make_unique<openmpt::module>(data, Silence(), ctls);
     module->set_repeat_count(0);
   } catch (const std::exception&) {

@@ -20,11 +20,21 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr std::size_t kFrameBytes = 2 * sizeof(float);
-// The stream's buffer: long enough to ride out a busy machine; the
-// position line does not show it, as it shows what was heard.
-constexpr std::size_t kBufferFrames = 200 * kFramesPerMs;
+// The latency asked for: long enough to ride out a busy machine; the
+// position line does not show it, as it shows what was heard. The server
+// splits it between the stream's buffer and the sink's (PipeWire gives the
+// stream 120 ms of 200, and its graph pulls 80 ms at a time).
+constexpr std::size_t kLatencyFrames = 200 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
+// The server asks for more in pieces of at least this much; what the
+// latency leaves beyond the stream's buffer and two such pieces, the sink
+// keeps mixed ahead (PulseAudio) or pulls a cycle at a time (PipeWire): 20
+// ms, so that a stream closed falls silent at once even on a sink that
+// cannot take back what it mixed.
+constexpr std::size_t kRequestFrames = 80 * kFramesPerMs;
+// The least buffer the device is told of, whatever the server grants.
+constexpr std::size_t kMinFrames = 40 * kFramesPerMs;
 // How often a stream being set up is looked at.
 constexpr Nanos kSetUpPoll = milliseconds(2);
 // A timing report is carried on for at most this long: an older one means
@@ -78,7 +88,7 @@ class PulseOutput final : public Output {
   }
   bool Hangs() const override { return hangs_; }
   std::string Error() const override { return error_; }
-  std::size_t Capacity() const override { return kBufferFrames; }
+  std::size_t Capacity() const override { return capacity_; }
 
   void Start(Nanos now) override {
     Lock lock(loop_);
@@ -91,13 +101,15 @@ class PulseOutput final : public Output {
     pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(kBufferFrames * kFrameBytes);
+    attr.tlength = static_cast<std::uint32_t>(kLatencyFrames * kFrameBytes);
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(kRequestFrames * kFrameBytes);
     attr.fragsize = static_cast<std::uint32_t>(-1);
+    // No automatic timing reports: Heard asks for one at each wake of the
+    // render thread, which is often enough.
     pa_stream_connect_playback(
         stream_, nullptr, &attr,
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE),
+        PA_STREAM_ADJUST_LATENCY,
         nullptr, nullptr);
   }
 
@@ -109,6 +121,9 @@ class PulseOutput final : public Output {
   std::size_t Room(Nanos) override {
     Lock lock(loop_);
     if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return 0;
+    // The stream's own buffer, as the server granted it.
+    if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_))
+      capacity_ = std::clamp<std::size_t>(attr->tlength / kFrameBytes, kMinFrames, kLatencyFrames);
     const std::size_t bytes = pa_stream_writable_size(stream_);
     return bytes == static_cast<std::size_t>(-1) ? 0 : bytes / kFrameBytes;
   }
@@ -204,6 +219,7 @@ class PulseOutput final : public Output {
   bool hangs_ = false;
   std::string error_;
   Nanos opening_since_{0};
+  std::size_t capacity_ = kLatencyFrames;
   // Under the main loop's lock.
   std::uint64_t written_ = 0;
   Progress heard_;

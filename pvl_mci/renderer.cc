@@ -31,8 +31,7 @@ constexpr Nanos kLongest = milliseconds(250);
 Renderer::Renderer(std::unique_ptr<openmpt::module> module,
                    std::unique_ptr<Output> output, OutputOpener reopen)
     : module_(std::move(module)), real_(std::move(output)),
-      stand_in_(MakeSilentOutput()), reopen_(std::move(reopen)),
-      buffer_(2 * kChunkFrames) {}
+      stand_in_(MakeSilentOutput()), reopen_(std::move(reopen)) {}
 
 Renderer::~Renderer() { End(); }
 
@@ -64,14 +63,19 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
   active_->Start(now);
 }
 
-// The module goes to the start of the row at the place asked, or of the
-// next: rows last up to seconds.
+// The module goes to the start of a row (rows last up to seconds) at or
+// before the place asked, and what lies between is rendered and passed
+// over: the music then sounds as it would have, played on to there.
+// libopenmpt goes to the row at or after a time; a little earlier each try
+// finds the one before.
 void Renderer::Reposition(std::uint64_t frame) {
   lead_ = skip_ = 0;
   const double target =
       (static_cast<double>(start_ms_) * kFramesPerMs + static_cast<double>(frame)) / kSampleRate;
   try {
-    const double at = module_->set_position_seconds(target);
+    double at = module_->set_position_seconds(target);
+    for (double back = 0.05; at > target && back < 60 && target > 0; back *= 2)
+      at = module_->set_position_seconds(std::max(0.0, target - back));
     const double frames = std::round((at - target) * kSampleRate);
     if (frames > 0) lead_ = static_cast<std::uint64_t>(frames);
     if (frames < 0) skip_ = static_cast<std::uint64_t>(-frames);
@@ -119,12 +123,12 @@ std::uint64_t Renderer::KeptTime(Nanos now) const {
                   run_frames_);
 }
 
-std::size_t Renderer::Render(std::size_t want) {
+std::size_t Renderer::Render(std::size_t want, float* into) {
   if (lead_ > 0) {
     // The module starts on a row after the place played from: silence
     // until then keeps the run in time.
     const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(want, lead_));
-    std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(2 * got), 0.0f);
+    std::fill(into, into + 2 * got, 0.0f);
     lead_ -= got;
     return got;
   }
@@ -133,39 +137,44 @@ std::size_t Renderer::Render(std::size_t want) {
     // between is not heard.
     while (skip_ > 0) {
       const std::size_t n = module_->read_interleaved_stereo(
-          kSampleRate, static_cast<std::size_t>(std::min<std::uint64_t>(skip_, kChunkFrames)),
-          buffer_.data());
+          kSampleRate, static_cast<std::size_t>(std::min<std::uint64_t>(skip_, want)), into);
       skip_ = n > 0 ? skip_ - std::min<std::uint64_t>(skip_, n) : 0;
     }
-    return module_->read_interleaved_stereo(kSampleRate, want, buffer_.data());
+    return module_->read_interleaved_stereo(kSampleRate, want, into);
   } catch (const std::exception&) {
     return 0;  // a module that cannot go on has ended
   }
 }
 
-// Writes while the output has room, at most one buffer's worth; true when
-// there is room for more at once.
+// Renders all the output has room for, at most a buffer's worth, and
+// writes it at once (each write wakes the sound library's own thread);
+// true when there is room for more at once.
 bool Renderer::Fill(Nanos now) {
-  std::size_t budget = active_->Capacity();
-  while (!finished_) {
+  if (finished_) return false;
+  const std::size_t room = std::min(active_->Room(now), active_->Capacity());
+  if (buffer_.size() < 2 * room) buffer_.resize(2 * room);
+  std::size_t count = 0;
+  bool ended = false;
+  for (;;) {
     const auto want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kChunkFrames, run_frames_ - written_));
-    std::size_t got = 0;
-    if (want > 0) {
-      const bool room = active_->Room(now) >= want;
-      if (budget < want || !room) return room;
-      got = Render(want);
-      if (got > 0) active_->Write(buffer_.data(), got, now);
-      written_ += got;
-      budget -= got;
-    }
-    if (got == 0 || written_ >= run_frames_) {
-      run_frames_ = written_;  // the module may end before the run does
-      finished_ = true;
-      active_->Finish(now);
+        std::min<std::uint64_t>(kChunkFrames, run_frames_ - written_ - count));
+    if (want == 0 || room - count < want) break;
+    const std::size_t got = Render(want, buffer_.data() + 2 * count);
+    count += got;
+    if (got == 0) {
+      ended = true;  // the module may end before the run does
+      break;
     }
   }
-  return false;
+  if (count > 0) active_->Write(buffer_.data(), count, now);
+  written_ += count;
+  if (ended || written_ >= run_frames_) {
+    run_frames_ = written_;
+    finished_ = true;
+    active_->Finish(now);
+    return false;
+  }
+  return room == active_->Capacity() && active_->Room(now) >= kChunkFrames;
 }
 
 Renderer::Report Renderer::Step(Nanos now) {

@@ -60,7 +60,7 @@ class Renderer {
   void PlayOn(Output& output, std::uint64_t heard, Nanos now);
   void Reposition(std::uint64_t frame);
   bool Fill(Nanos now);
-  std::size_t Render(std::size_t want);
+  std::size_t Render(std::size_t want, float* into);
   std::uint64_t KeptTime(Nanos now) const;
   Nanos NextWake(const Progress& seg, bool more, Nanos now) const;
 

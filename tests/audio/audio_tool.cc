@@ -1,9 +1,10 @@
 // The audio test tools from a shell, for checks by hand and for scripts:
 //
-//   audio_tool serve                  starts a private server with a null
-//                                     sink, prints its client environment
-//                                     (NAME=value lines), then "ready", and
-//                                     runs until standard input ends
+//   audio_tool serve [pipewire]       starts a private server (pulseaudio,
+//                                     or PipeWire) with a null sink, prints
+//                                     its client environment (NAME=value
+//                                     lines), then "ready", and runs until
+//                                     standard input ends
 //   audio_tool record SOCKET SECONDS OUT.f32
 //                                     records the null sink's monitor
 //   audio_tool render MODULE OUT.f32  libopenmpt's own rendering
@@ -32,8 +33,8 @@ bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-int Serve() {
-  audio::SoundServer server;
+int Serve(audio::ServerKind kind) {
+  audio::SoundServer server(kind);
   std::string error;
   if (!server.Start(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
@@ -83,13 +84,15 @@ int Compare(const std::string& recording, const std::string& reference, double f
 
 int main(int argc, char** argv) {
   const std::string verb = argc > 1 ? argv[1] : "";
-  if (verb == "serve" && argc == 2) return Serve();
+  if (verb == "serve" && argc == 2) return Serve(audio::ServerKind::kPulseAudio);
+  if (verb == "serve" && argc == 3 && std::string(argv[2]) == "pipewire")
+    return Serve(audio::ServerKind::kPipeWire);
   if (verb == "record" && argc == 5) return Record(argv[2], std::atof(argv[3]), argv[4]);
   if (verb == "render" && argc == 4) return Render(argv[2], argv[3]);
   if (verb == "compare" && (argc == 4 || argc == 5))
     return Compare(argv[2], argv[3], argc == 5 ? std::atof(argv[4]) : 200.0);
   std::fprintf(stderr,
-               "usage: %s serve | record SOCKET SECONDS OUT.f32 | render MODULE OUT.f32 |"
+               "usage: %s serve [pipewire] | record SOCKET SECONDS OUT.f32 | render MODULE OUT.f32 |"
                " compare RECORDING.f32 MODULE|REFERENCE.f32 [FROM_MS]\n",
                argv[0]);
   return 2;

@@ -32,7 +32,7 @@ TEST_P(Listening, NoGapWithBothCoresBusy) {
       while (spin) {
       }
     }
-    loops.push_back(pid);
+    if (pid > 0) loops.push_back(pid);
   }
   PlayerRun run;
   const bool started = run.Start(piece, Env());
@@ -51,7 +51,7 @@ TEST_P(Listening, NoGapWithBothCoresBusy) {
   EXPECT_TRUE(run.Leave());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()),
+INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::Values(ServerKind::kPulseAudio),
                          [](const auto& info) { return KindName(info.param); });
 
 }  // namespace

@@ -24,9 +24,13 @@ namespace audio {
 // The comparisons start 200 ms into the piece.
 constexpr std::size_t kComparedFrom = 200 * 48;
 
-inline std::vector<ServerKind> ServerKinds() { return {ServerKind::kPulseAudio}; }
+// Starts and recordings run against both; the other tests against
+// PulseAudio.
+inline std::vector<ServerKind> ServerKinds() {
+  return {ServerKind::kPulseAudio, ServerKind::kPipeWire};
+}
 inline std::string KindName(ServerKind kind) {
-  return kind == ServerKind::kPulseAudio ? "PulseAudio" : "Other";
+  return kind == ServerKind::kPulseAudio ? "PulseAudio" : "PipeWire";
 }
 inline void PrintTo(ServerKind kind, std::ostream* out) { *out << KindName(kind); }
 

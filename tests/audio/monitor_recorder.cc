@@ -55,7 +55,7 @@ bool MonitorRecorder::Start(const std::string& socket, const std::string& source
       // large queue, so that nothing is lost when the test is slow.
       pa_buffer_attr attr{};
       attr.maxlength = static_cast<std::uint32_t>(kRate * 8 * 4);
-      attr.fragsize = static_cast<std::uint32_t>(kRate * 8 / 100);
+      attr.fragsize = static_cast<std::uint32_t>(kRate * 8 / 25);
       ok = pa_stream_connect_record(stream_, source.c_str(), &attr,
                                     PA_STREAM_ADJUST_LATENCY) >= 0;
       stream_made = true;
@@ -138,10 +138,12 @@ void MonitorRecorder::OnTiming(pa_stream* stream, int success, void* user) {
 std::optional<std::int64_t> MonitorRecorder::OffsetNs() const {
   if (offsets_.empty()) return std::nullopt;
   // The report reaches us a little after the time it gives: the least
-  // delayed reports are the truest.
-  std::vector<std::int64_t> sorted = offsets_;
+  // delayed of the last second's reports are the truest.
+  const std::size_t recent = std::min<std::size_t>(offsets_.size(), 20);
+  std::vector<std::int64_t> sorted(offsets_.end() - static_cast<std::ptrdiff_t>(recent),
+                                   offsets_.end());
   std::sort(sorted.begin(), sorted.end());
-  return sorted[sorted.size() / 10];
+  return sorted[sorted.size() / 4];
 }
 
 std::size_t MonitorRecorder::Frames() const {

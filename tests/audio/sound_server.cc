@@ -36,35 +36,26 @@ bool OnPath(const std::string& name) {
   return false;
 }
 
-// One attempt to reach the server and find the null sink, within `timeout`.
-bool SinkAnswers(const std::string& socket, std::chrono::milliseconds timeout) {
+// One request to the server at `socket`, within `timeout`: `ask` issues
+// it once connected, and its callback sets `done` and `ok`.
+struct Request {
+  bool done = false;
+  bool ok = false;
+};
+bool Ask(const std::string& socket, std::chrono::milliseconds timeout,
+         pa_operation* (*ask)(pa_context*, Request*)) {
   pa_mainloop* loop = pa_mainloop_new();
   pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "mciplay-test-probe");
   const std::string server = "unix:" + socket;
-  bool found = false;
-  bool done = false;
+  Request request;
   if (pa_context_connect(context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
     const auto give_up = Clock::now() + timeout;
     pa_operation* op = nullptr;
-    struct Probe {
-      bool* found;
-      bool* done;
-    } probe{&found, &done};
-    while (!done && Clock::now() < give_up) {
+    while (!request.done && Clock::now() < give_up) {
       pa_mainloop_iterate(loop, 0, nullptr);
       const pa_context_state_t state = pa_context_get_state(context);
       if (!PA_CONTEXT_IS_GOOD(state)) break;
-      if (state == PA_CONTEXT_READY && op == nullptr) {
-        op = pa_context_get_sink_info_by_name(
-            context, kSink,
-            [](pa_context*, const pa_sink_info* info, int eol, void* user) {
-              auto* p = static_cast<Probe*>(user);
-              if (eol < 0) *p->done = true;
-              if (info != nullptr) *p->found = true;
-              if (eol > 0) *p->done = true;
-            },
-            &probe);
-      }
+      if (state == PA_CONTEXT_READY && op == nullptr) op = ask(context, &request);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (op != nullptr) {
@@ -75,7 +66,40 @@ bool SinkAnswers(const std::string& socket, std::chrono::milliseconds timeout) {
   }
   pa_context_unref(context);
   pa_mainloop_free(loop);
-  return found;
+  return request.ok;
+}
+
+pa_operation* FindSink(pa_context* context, Request* request) {
+  return pa_context_get_sink_info_by_name(
+      context, kSink,
+      [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+        auto* r = static_cast<Request*>(user);
+        if (info != nullptr) r->ok = true;
+        if (eol != 0) r->done = true;
+      },
+      request);
+}
+
+// PipeWire's PulseAudio service makes the null sink on request.
+pa_operation* LoadSink(pa_context* context, Request* request) {
+  const std::string args = std::string("sink_name=") + kSink +
+                           " rate=48000 format=float32le channels=2";
+  return pa_context_load_module(
+      context, "module-null-sink", args.c_str(),
+      [](pa_context*, std::uint32_t index, void* user) {
+        auto* r = static_cast<Request*>(user);
+        r->ok = index != PA_INVALID_INDEX;
+        r->done = true;
+      },
+      request);
+}
+
+bool WaitForFile(const std::string& path, pid_t pid) {
+  for (int i = 0; i < 500 && access(path.c_str(), F_OK) != 0; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return access(path.c_str(), F_OK) == 0;
 }
 
 }  // namespace
@@ -83,9 +107,16 @@ bool SinkAnswers(const std::string& socket, std::chrono::milliseconds timeout) {
 SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
   char pattern[] = "/tmp/mciplay-sound-XXXXXX";
   if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-  for (const char* sub : {"/run", "/home", "/config"}) {
+  for (const char* sub : {"/run", "/run/pulse", "/home", "/config", "/config/pipewire",
+                          "/config/pipewire/pipewire.conf.d"}) {
     mkdir((dir_ + sub).c_str(), 0700);
   }
+  // PipeWire's graph at no less than 2048 frames a cycle: with smaller
+  // ones and no real-time scheduling it lost cycles on a busy machine, for
+  // every player tried.
+  std::ofstream(dir_ + "/config/pipewire/pipewire.conf.d/50-quantum.conf")
+      << "context.properties = {\n  default.clock.rate = 48000\n"
+         "  default.clock.quantum = 2048\n  default.clock.min-quantum = 2048\n}\n";
   // Clients started with ClientEnv read this and never spawn a server.
   std::ofstream(dir_ + "/client.conf") << "autospawn = no\n";
 }
@@ -96,11 +127,15 @@ SoundServer::~SoundServer() {
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
-bool SoundServer::Installed(ServerKind) { return OnPath("pulseaudio"); }
+bool SoundServer::Installed(ServerKind kind) {
+  if (kind == ServerKind::kPulseAudio) return OnPath("pulseaudio");
+  return OnPath("pipewire") && OnPath("pipewire-pulse") && OnPath("wireplumber") &&
+         OnPath("dbus-daemon");
+}
 
 const char* SoundServer::MonitorSource() { return kMonitor; }
 
-std::string SoundServer::Socket() const { return dir_ + "/run/native"; }
+std::string SoundServer::Socket() const { return dir_ + "/run/pulse/native"; }
 
 std::vector<std::string> SoundServer::ClientEnv() const {
   return {"PULSE_SERVER=unix:" + Socket(),
@@ -166,10 +201,58 @@ bool SoundServer::Start(std::string& error) {
   }
   if (Running()) return true;
   unlink(Socket().c_str());
-  return StartPulseAudio(error) && WaitReady(error);
+  const bool started =
+      kind_ == ServerKind::kPulseAudio ? StartPulseAudio(error) : StartPipeWire(error);
+  return started && WaitReady(error);
+}
+
+std::vector<std::string> SoundServer::ServerEnv() const {
+  return {"HOME=" + dir_ + "/home", "XDG_RUNTIME_DIR=" + dir_ + "/run",
+          "XDG_CONFIG_HOME=" + dir_ + "/config",
+          "DBUS_SESSION_BUS_ADDRESS=" +
+              (kind_ == ServerKind::kPipeWire ? "unix:path=" + dir_ + "/run/bus"
+                                              : std::string("disabled:")),
+          "DISPLAY="};
+}
+
+// A session bus of its own (the session manager needs one), PipeWire, its
+// session manager and its PulseAudio service; the null sink comes once
+// the service answers.
+bool SoundServer::StartPipeWire(std::string& error) {
+  const std::string log = dir_ + "/server.log";
+  const std::string bus = dir_ + "/run/bus";
+  if (!Add(Spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus},
+                 ServerEnv(), log)) ||
+      !WaitForFile(bus, pids_.back())) {
+    Stop();
+    error = "no session bus:\n" + Log();
+    return false;
+  }
+  if (!Add(Spawn({"pipewire"}, ServerEnv(), log)) ||
+      !WaitForFile(dir_ + "/run/pipewire-0", pids_.back())) {
+    Stop();
+    error = "PipeWire did not start:\n" + Log();
+    return false;
+  }
+  if (!Add(Spawn({"wireplumber"}, ServerEnv(), log)) ||
+      !Add(Spawn({"pipewire-pulse"}, ServerEnv(), log))) {
+    Stop();
+    error = "fork failed";
+    return false;
+  }
+  return true;
+}
+
+// Keeps a process started, never a failed start's -1 (to kill -1 is to
+// signal every process there is).
+bool SoundServer::Add(pid_t pid) {
+  if (pid > 0) pids_.push_back(pid);
+  return pid > 0;
 }
 
 bool SoundServer::StartPulseAudio(std::string& error) {
+  // Without rewinds, the sink's monitor loses nothing when a stream
+  // starts; what the sink has mixed ahead plays out when one ends.
   const std::string sink_args = std::string("module-null-sink sink_name=") + kSink +
                                 " rate=48000 format=float32le channels=2 norewinds=1";
   const std::string native_args =
@@ -181,16 +264,10 @@ bool SoundServer::StartPulseAudio(std::string& error) {
       "--use-pid-file=no", "--system=no", "--realtime=no",
       "--high-priority=no", "--log-target=stderr", "--log-level=warning",
       "-L", sink_args, "-L", native_args};
-  const std::vector<std::string> env = {
-      "HOME=" + dir_ + "/home", "XDG_RUNTIME_DIR=" + dir_ + "/run",
-      "XDG_CONFIG_HOME=" + dir_ + "/config",
-      "DBUS_SESSION_BUS_ADDRESS=disabled:", "DISPLAY="};
-  const pid_t pid = Spawn(argv, env, dir_ + "/server.log");
-  if (pid < 0) {
+  if (!Add(Spawn(argv, ServerEnv(), dir_ + "/server.log"))) {
     error = "fork failed";
     return false;
   }
-  pids_ = {pid};
   return true;
 }
 
@@ -206,9 +283,10 @@ bool SoundServer::WaitReady(std::string& error) {
         return false;
       }
     }
-    if (access(Socket().c_str(), F_OK) == 0 &&
-        SinkAnswers(Socket(), std::chrono::milliseconds(1000)))
-      return true;
+    if (access(Socket().c_str(), F_OK) == 0) {
+      if (Ask(Socket(), std::chrono::milliseconds(1000), &FindSink)) return true;
+      if (kind_ == ServerKind::kPipeWire) Ask(Socket(), std::chrono::milliseconds(1000), &LoadSink);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Stop();

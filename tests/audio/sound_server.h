@@ -1,5 +1,6 @@
-// A sound server of the test's own: Debian's pulseaudio on a private
-// runtime directory, with one null sink
+// A sound server of the test's own: Debian's pulseaudio, or PipeWire with
+// its session manager and PulseAudio service, on a private runtime
+// directory, with one null sink
 // at 48 kHz stereo float whose monitor the tests record. Programs under test
 // reach it through the environment ClientEnv gives; nothing of the user's
 // own sound setup is touched, and no client started with that environment
@@ -14,7 +15,7 @@
 
 namespace audio {
 
-enum class ServerKind { kPulseAudio };
+enum class ServerKind { kPulseAudio, kPipeWire };
 
 class SoundServer {
  public:
@@ -39,7 +40,8 @@ class SoundServer {
   void Resume();
   bool Running() const { return !pids_.empty(); }
 
-  // The server's processes.
+  // The server's processes (PipeWire: its bus, itself, its session manager
+  // and its PulseAudio service).
   const std::vector<pid_t>& Pids() const { return pids_; }
   // The native protocol's socket, e.g. for PULSE_SERVER=unix:<socket>.
   std::string Socket() const;
@@ -53,6 +55,9 @@ class SoundServer {
 
  private:
   bool StartPulseAudio(std::string& error);
+  bool StartPipeWire(std::string& error);
+  std::vector<std::string> ServerEnv() const;
+  bool Add(pid_t pid);
   pid_t Spawn(const std::vector<std::string>& argv,
               const std::vector<std::string>& env, const std::string& log);
   bool WaitReady(std::string& error);
