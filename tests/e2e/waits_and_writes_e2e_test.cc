@@ -95,23 +95,6 @@ TEST(Waits, InputThatNeverQualifiesDoesNotMakeThePromptSpin) {
   ExpectExitZero(session);
 }
 
-TEST(Waits, AnArrowKeyDoesNotMakeThePlaybackLoopSpin) {
-  pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(Program(60000)));
-  ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
-  session.Send("\x1b[A");
-  std::this_thread::sleep_for(Millis(100));
-  const Effort playing = EffortOver(session, Millis(1500));
-  EXPECT_LT(playing.ticks, kSpinning);
-  // It still waits between passes (about 150 times here), and it still
-  // takes a key.
-  EXPECT_GE(playing.switches, 20);
-  session.Send("q");
-  ASSERT_TRUE(session.WaitForRowText(kStatusRow + 2, kPrompt, kLong));
-  session.Send("x");
-  ExpectExitZero(session);
-}
-
 // The program's system calls as strace saw them: each write to standard
 // output, and each wait for input (a poll with a timeout).
 struct Call {
