@@ -23,6 +23,33 @@ bool ScreenInfo(CONSOLE_SCREEN_BUFFER_INFO* info) {
          0;
 }
 
+// A console that takes escape sequences (a terminal always does) blanks
+// the rest of the row for three bytes: erase to the end of the line.
+bool TakesSequences() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 &&
+         (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+// Peeks at the first 128 records; when none of them qualifies, reads those
+// very records out (the console only adds records at the end, so the read
+// takes the same ones). False when nothing can be read: no console.
+bool DropBatchThatCannotQualify(HANDLE input, INPUT_RECORD* batch,
+                                bool& dropped_full_batch) {
+  dropped_full_batch = false;
+  DWORD count = 0;
+  if (!PeekConsoleInputA(input, batch, kBatch, &count)) return false;
+  if (count > kBatch) count = kBatch;
+  for (DWORD i = 0; i < count; ++i) {
+    if (Qualifies(batch[i])) return true;
+  }
+  if (count == 0) return true;
+  DWORD read = 0;
+  if (!ReadConsoleInputA(input, batch, count, &read)) return false;
+  dropped_full_batch = count == kBatch;
+  return true;
+}
+
 }  // namespace
 
 std::uint16_t CursorRow() {
@@ -51,10 +78,14 @@ void ClearLineEnd() {
   const std::int32_t count =
       static_cast<std::int32_t>(info.dwSize.X) - static_cast<std::int32_t>(x);
 
-  // count - 1 blanks and one more: count blanks, and at least one.
-  if (count - 1 > 0) WriteRepeated(' ', static_cast<std::size_t>(count - 1));
-  WriteText(" ");
-  FlushText();
+  if (count >= 1 && TakesSequences()) {
+    WriteText("\x1b[K");
+  } else {
+    // count - 1 blanks and one more: count blanks, and at least one.
+    if (count - 1 > 0) WriteRepeated(' ', static_cast<std::size_t>(count - 1));
+    WriteText(" ");
+    FlushText();
+  }
 
   MoveCursor(static_cast<std::uint16_t>(x + 1),
              static_cast<std::uint16_t>(y + 1));
@@ -101,6 +132,19 @@ char TakeKey() {
     }
     Sleep(10);
   }
+}
+
+void WaitForInput(std::uint32_t ms) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  INPUT_RECORD batch[kBatch];
+  bool full = true;
+  for (int dropped = 0; full && dropped <= kMaxDroppedBatches; ++dropped) {
+    if (!DropBatchThatCannotQualify(input, batch, full)) {
+      Sleep(ms);
+      return;
+    }
+  }
+  if (WaitForSingleObject(input, ms) == WAIT_FAILED) Sleep(ms);
 }
 
 bool OutputIsConsole() {

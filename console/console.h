@@ -17,8 +17,9 @@ std::uint16_t CursorRow();
 // and standard error handles, in that order.
 void MoveCursor(std::uint16_t column, std::uint16_t row);
 
-// Writes blanks from the cursor to the right edge of the buffer, then puts
-// the cursor back where it was.
+// Blanks the row from the cursor to the right edge of the buffer, then puts
+// the cursor back where it was: with blanks, or on a console that takes
+// escape sequences with erase to the end of the line.
 void ClearLineEnd();
 
 // The width of the screen buffer in columns; 0 when there is none.
@@ -35,6 +36,13 @@ bool KeyWaiting();
 // keeping their order among themselves, behind anything that arrived
 // meanwhile; a batch without a qualifying event is dropped.
 char TakeKey();
+
+// Waits until a record arrives in the console input queue, or `ms`
+// milliseconds pass. Records already queued that cannot qualify are taken
+// out first: the console input handle is signalled while the queue holds
+// any record, so they would end every wait at once. Without a console on
+// standard input, a pause of `ms`.
+void WaitForInput(std::uint32_t ms);
 
 // True when standard output is a console screen buffer.
 bool OutputIsConsole();

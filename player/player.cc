@@ -11,10 +11,22 @@
 
 namespace {
 
-// Pause after each pass of the playback loop and each poll of the final
-// wait: the position still changes about every hundredth, a key is seen
-// within 10 ms, and the processor is left alone in between.
-constexpr DWORD kPollMs = 10;
+// The playback loop waits this long for input after each pass, so the
+// position still changes about every hundredth and the processor is left
+// alone in between; a key ends the wait at once.
+constexpr std::uint32_t kPassMs = 10;
+
+// The final wait wakes on input, and once a second besides, so that a
+// terminal that went away is noticed without a poll every few milliseconds.
+constexpr std::uint32_t kPromptWakeMs = 1000;
+
+// The status line as a pass last drew it, and where.
+struct ShownLine {
+  std::uint16_t row = 0;  // 0: nothing drawn
+  std::uint16_t width = 0;
+  std::size_t length = 0;
+  char text[kStatusLineMax] = {};
+};
 
 // The reply may fill its buffer without a NUL; compare a terminated copy.
 bool SaysPlaying(const char* reply) {
@@ -39,6 +51,30 @@ std::size_t FitOnRow(std::size_t length, std::uint16_t width) {
   return width - 1u;
 }
 
+// One pass: the position line at the start of the current row, then the
+// rest of the row blanked. A line that is already there, on the same row
+// of a buffer as wide, is not drawn again.
+void DrawPosition(char* reply, ShownLine& shown) {
+  const std::uint16_t row = CursorRow();
+  SendQuery(kPositionQuery, reply);
+  char line[kStatusLineMax + 1];
+  const std::size_t length =
+      FormatStatusLine(ParsePosition(ReplyText(reply)), line);
+  const std::uint16_t width = BufferWidth();
+  const std::string_view text(line, FitOnRow(length, width));
+  if (row != 0 && row == shown.row && width == shown.width &&
+      text == std::string_view(shown.text, shown.length))
+    return;
+
+  MoveCursor(1, row);
+  WriteText(text);
+  ClearLineEnd();
+  shown.row = row;
+  shown.width = width;
+  shown.length = text.size();
+  std::memcpy(shown.text, text.data(), text.size());
+}
+
 }  // namespace
 
 bool ShowProgress() {
@@ -46,18 +82,11 @@ bool ShowProgress() {
   // On a file or a pipe there is no line to redraw: every pass would append
   // another copy of it.
   const bool draw = OutputIsConsole();
+  ShownLine shown;
 
   while (StillPlaying(reply)) {
-    if (draw) {
-      MoveCursor(1, CursorRow());
-      SendQuery(kPositionQuery, reply);
-      char line[kStatusLineMax + 1];
-      std::size_t length =
-          FormatStatusLine(ParsePosition(ReplyText(reply)), line);
-      WriteText(std::string_view(line, FitOnRow(length, BufferWidth())));
-      ClearLineEnd();
-    }
-    Sleep(kPollMs);
+    if (draw) DrawPosition(reply, shown);
+    WaitForInput(kPassMs);
   }
 
   if (draw) {
@@ -82,7 +111,7 @@ int RunPlayer() {
 
   // Without a console on standard input no key can ever arrive.
   if (InputIsConsole()) {
-    while (!KeyWaiting()) Sleep(kPollMs);
+    while (!KeyWaiting()) WaitForInput(kPromptWakeMs);
   }
 
   FlushTextAtExit();

@@ -4,6 +4,8 @@
 //   terminal_owner  raw mode, the protocol's flags, the signal handlers;
 //   input_reader    the terminal's bytes into input records and answers;
 //   screen          the window's size, the cursor model, the output.
+// Output to a screen is held and goes out, in one write, before the
+// program waits, reads input or asks the terminal where the cursor is.
 // How a Windows console maps onto a terminal is in winapi/README.md.
 #include <windows.h>
 
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string_view>
 
 #include "winapi/input_reader.h"
@@ -69,8 +72,10 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
   *lpMode = 0;
   const int fd = term::FdOf(hConsoleHandle);
   if (!term::IsTerminal(fd)) return FALSE;
+  // A terminal takes escape sequences, as a console does in this mode.
   *lpMode = fd == 0 ? ENABLE_PROCESSED_INPUT
-                    : ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+                    : ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT |
+                          ENABLE_VIRTUAL_TERMINAL_PROCESSING;
   return TRUE;
 }
 
@@ -122,6 +127,7 @@ BOOL WINAPI PeekConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
   *lpNumberOfEventsRead = 0;
   if (!IsConsoleInput(hConsoleInput)) return FALSE;
   if (lpBuffer == nullptr && nLength > 0) return FALSE;
+  term::Send();
   Reader().Poll();
   *lpNumberOfEventsRead = Reader().queue().Peek(lpBuffer, nLength);
   return TRUE;
@@ -133,6 +139,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
   *lpNumberOfEventsRead = 0;
   if (!IsConsoleInput(hConsoleInput)) return FALSE;
   if (lpBuffer == nullptr || nLength == 0) return FALSE;
+  term::Send();
   Reader().WaitForRecord();
   *lpNumberOfEventsRead = Reader().queue().Take(lpBuffer, nLength);
   return TRUE;
@@ -167,7 +174,18 @@ DWORD WINAPI GetFileType(HANDLE hFile) {
   return term::FileTypeOf(term::FdOf(hFile));
 }
 
+// Signalled while the input queue holds a record, as a console input
+// handle is; only that handle can be waited on here.
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  if (!IsConsoleInput(hHandle)) return WAIT_FAILED;
+  term::Send();
+  const std::chrono::milliseconds wait(
+      dwMilliseconds == INFINITE ? -1 : static_cast<long long>(dwMilliseconds));
+  return Reader().WaitForRecord(wait) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
 void WINAPI Sleep(DWORD dwMilliseconds) {
+  term::Send();
   timespec left{static_cast<time_t>(dwMilliseconds / 1000),
                 static_cast<long>(dwMilliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {

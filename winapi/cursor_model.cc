@@ -22,10 +22,15 @@ void Fit(CursorModel& model, ScreenSize size) {
   model.size = size;
 }
 
+// Erase to the end of the line: the cursor stays where it is.
+constexpr std::string_view kEraseLineEnd = "\x1b[K";
+
 void Follow(CursorModel& model, std::string_view bytes) {
-  for (char byte : bytes) {
-    const unsigned char c = static_cast<unsigned char>(byte);
-    if (c == '\r') {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (bytes.substr(i, kEraseLineEnd.size()) == kEraseLineEnd) {
+      i += kEraseLineEnd.size() - 1;
+    } else if (c == '\r') {
       model.column = 0;
       model.column_known = true;
     } else if (c >= 0x20 && c < 0x7f && model.column_known &&
@@ -64,6 +69,10 @@ std::size_t MoveBytes(const CursorModel& model, int row, int column,
         std::snprintf(out, 32, "\r\x1b[%dC", column));
   }
   if (model.known && model.row == row && model.column == column) return 0;
+  if (model.known && model.row == row && column == 0) {
+    out[0] = '\r';
+    return 1;
+  }
   return static_cast<std::size_t>(
       std::snprintf(out, 32, "\x1b[%d;%dH", row + 1, column + 1));
 }

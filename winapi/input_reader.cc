@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ constexpr milliseconds kReportWait{1000};
 constexpr milliseconds kProtocolWait{300};
 constexpr milliseconds kEscapeWait{50};
 constexpr milliseconds kForever{-1};
+// How often input seen in the background is looked at again, in ms.
+constexpr int kBackgroundLook = 10;
 
 // What HandlerState::asking holds: the question whose answer is awaited.
 constexpr int kNoQuestion = 0;
@@ -64,6 +67,7 @@ InputReader::InputReader() {
 }
 
 InputReader::~InputReader() {
+  Send();
   {
     HoldSignals hold;
     GiveTerminal();
@@ -80,6 +84,11 @@ void InputReader::Poll() {
 void InputReader::WaitForRecord() {
   AskKeyProtocol();
   Pump(Until::kRecord, kForever);
+}
+
+bool InputReader::WaitForRecord(milliseconds wait) {
+  AskKeyProtocol();
+  return Pump(Until::kRecord, wait);
 }
 
 bool InputReader::CursorPosition(int out_fd, CursorReport& where) {
@@ -107,6 +116,7 @@ bool InputReader::CursorPosition(int out_fd, CursorReport& where) {
 void InputReader::AskKeyProtocol() {
   if (asked_ || !keys_count_ || !H().taken) return;
   asked_ = true;
+  Send();
   if (write(fd_, kProtocolQuery, sizeof kProtocolQuery - 1) !=
       static_cast<ssize_t>(sizeof kProtocolQuery - 1))
     return;
@@ -143,9 +153,11 @@ bool InputReader::WaitForForeground() {
   }
 }
 
+// The request goes out with the output held before it.
 void InputReader::SendCursorRequest() {
   reports_.clear();
   Emit(request_fd_, kCursorRequest, sizeof kCursorRequest - 1);
+  Send();
 }
 
 // After a stop and continue: the keys held then were dropped with the
@@ -162,6 +174,7 @@ bool InputReader::CatchUp() {
     return true;
   }
   if (H().asking == kProtocolQuestion) {
+    Send();
     ssize_t ignored = write(fd_, kProtocolQuery, sizeof kProtocolQuery - 1);
     (void)ignored;
     return true;
@@ -201,11 +214,29 @@ bool InputReader::Pump(Until until, milliseconds wait) {
 
 // Reads one batch of bytes, waiting up to `timeout_ms` (-1: for ever) for
 // it. False when nothing came.
+//
+// Only what is there is read, so the read never waits: in the background
+// (a stop that a continue cancelled, under a wrapper script) the bytes are
+// the shell's, which takes them, and a read would wait for more once the
+// program is back in the foreground. They are left to the shell, looked at
+// again at most every kBackgroundLook.
 bool InputReader::ReadSome(int timeout_ms) {
   pollfd p{fd_, POLLIN, 0};
   if (poll(&p, 1, timeout_ms) <= 0) return false;
+  std::size_t want = 256;
+  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+    if (tcgetpgrp(fd_) != getpgrp()) {
+      const int pause = timeout_ms < 0 ? kBackgroundLook
+                                       : std::min(timeout_ms, kBackgroundLook);
+      if (pause > 0) poll(nullptr, 0, pause);
+      return false;
+    }
+    int available = 0;
+    if (ioctl(fd_, FIONREAD, &available) != 0 || available <= 0) return false;
+    want = std::min<std::size_t>(want, static_cast<std::size_t>(available));
+  }
   char bytes[256];
-  ssize_t n = read(fd_, bytes, sizeof bytes);
+  ssize_t n = read(fd_, bytes, want);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
   if (n <= 0) EndAsHangUp();  // the terminal is gone
   Decoded decoded;

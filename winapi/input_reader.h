@@ -33,8 +33,10 @@ class InputReader {
   // Takes in everything the terminal has sent so far, without waiting.
   void Poll();
 
-  // Waits until the queue holds a record.
+  // Waits until the queue holds a record: for ever, or at most `wait`.
+  // True when it does.
   void WaitForRecord();
+  bool WaitForRecord(std::chrono::milliseconds wait);
 
   // Asks where the cursor is, writing the request to screen `out_fd`;
   // gives the 1-based row and column. False when the terminal cannot be

@@ -1,7 +1,5 @@
 #include "winapi/screen.h"
 
-#include <errno.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,26 +58,12 @@ void ForgetCursors() {
 }
 
 std::size_t Emit(int fd, const char* bytes, std::size_t length) {
-  if (IsScreen(fd) && length > 0) {
-    Follow(CursorOf(fd), std::string_view(bytes, length));
-    g_handler_state.line_fd = fd;
-    g_handler_state.line_open = bytes[length - 1] != '\n';
-  }
-  std::size_t done = 0;
-  while (done < length) {
-    ssize_t n = write(fd, bytes + done, length - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{fd, POLLOUT, 0};
-      poll(&p, 1, 100);
-    } else {
-      break;  // a closed pipe (EPIPE) or another error: the rest is lost
-    }
-  }
-  return done;
+  if (!IsScreen(fd)) return WriteWhole(fd, bytes, length);
+  Follow(CursorOf(fd), std::string_view(bytes, length));
+  Hold(g_handler_state.held, fd, bytes, length);
+  return length;
 }
+
+void Send() { SendHeld(g_handler_state.held); }
 
 }  // namespace term

@@ -1,6 +1,8 @@
 // The screens the program writes to (standard output and standard error on
 // a terminal): the window's size, where the cursor is, and Emit, the one
-// way the console layer's output reaches a descriptor.
+// way the console layer's output reaches a descriptor. Output to a screen
+// is held (held_output.h) until Send: the console calls send it before
+// every wait, every read of input and every question to the terminal.
 #ifndef MCIPLAY_WINAPI_SCREEN_H
 #define MCIPLAY_WINAPI_SCREEN_H
 
@@ -22,10 +24,14 @@ CursorModel& CursorOf(int fd);
 // The program was continued: the shell may have written meanwhile.
 void ForgetCursors();
 
-// Writes `bytes` to `fd` whole (after EINTR, and waiting when someone made
-// it non-blocking), following the cursor and the line on a screen. Gives
-// the count written: less after an error such as a closed pipe.
+// Writes `bytes` to `fd`: on a screen, follows the cursor and holds them
+// (a later error in sending them is not seen here); elsewhere writes them
+// whole and gives the count written, less after an error such as a closed
+// pipe.
 std::size_t Emit(int fd, const char* bytes, std::size_t length);
+
+// Sends the output held for a screen.
+void Send();
 
 }  // namespace term
 

@@ -9,7 +9,9 @@
 
 namespace term {
 
-HandlerState g_handler_state;
+// Constant-initialised: the reader takes the terminal during dynamic
+// initialisation, which may come before this file's.
+constinit HandlerState g_handler_state;
 
 namespace {
 
@@ -174,17 +176,18 @@ void PopKeyFlags(int fd, bool in_foreground) {
 
 // The shell's prompt starts on a fresh row.
 void EndOpenLine() {
-  const int fd = H().line_fd;
-  if (fd < 0 || !H().line_open) return;
-  H().line_open = 0;
+  const int fd = H().held.line_fd;
+  if (fd < 0 || !H().held.line_open) return;
+  H().held.line_open = 0;
   WriteAll(fd, "\r\n", 2);
 }
 
-// Gives the terminal back and ends the line, once for the process. A second
-// handler (a fault on another thread) waits, at most a second, for the
-// first to have done so.
+// Sends the output held, gives the terminal back and ends the line, once
+// for the process. A second handler (a fault on another thread) waits, at
+// most a second, for the first to have done so.
 void Leave() {
   if (H().leaving.exchange(1) == 0) {
+    SendHeldInHandler(H().held);
     GiveTerminal();
     EndOpenLine();
     H().left.store(1);
@@ -229,6 +232,7 @@ bool ContinuePending() {
 // discarded and no SIGCONT comes: the terminal is taken back here.
 void OnStop(int) {
   const int saved_errno = errno;
+  SendHeldInHandler(H().held);
   GiveTerminal();
   if (ContinuePending()) {
     errno = saved_errno;

@@ -14,6 +14,8 @@
 
 #include <atomic>
 
+#include "winapi/held_output.h"
+
 namespace term {
 
 // Every value a signal handler reads or writes. The main thread changes the
@@ -29,8 +31,7 @@ struct HandlerState {
   volatile sig_atomic_t protocol = 0; // the terminal speaks the protocol
   volatile sig_atomic_t pushed = 0;   // the program's flags may be on
   volatile sig_atomic_t asking = 0;   // an answer may be on its way to us
-  volatile sig_atomic_t line_fd = -1; // the screen the program wrote last
-  volatile sig_atomic_t line_open = 0;  // and its line is unfinished
+  HeldOutput held;                    // output not yet written, the line
   std::atomic<int> leaving{0};        // a handler is ending the process
   std::atomic<int> left{0};           // and has given the terminal back
   std::atomic<int> resumes{0};        // times continued (SIGCONT)

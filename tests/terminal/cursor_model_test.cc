@@ -65,15 +65,31 @@ TEST(CursorModel, LineEndsEscapesAndResizesLoseWhatIsKnown) {
   EXPECT_EQ(m.size, (ScreenSize{24, 30}));
 }
 
+// Absolute moves, except where the cursor already is, and a carriage
+// return to column 1 of the row it is known to be on.
 TEST(CursorModel, AbsoluteMovesUnlessTheCursorIsAlreadyThere) {
   CursorModel m;
   term::Fit(m, k24x40);
+  EXPECT_EQ(Move(m, 4, 0), "\x1b[5;1H");
   EXPECT_EQ(Move(m, 4, 9), "\x1b[5;10H");
   term::Moved(m, 4, 9, false);
   EXPECT_TRUE(m.known);
   EXPECT_EQ(Move(m, 4, 9), "");
-  EXPECT_EQ(Move(m, 4, 0), "\x1b[5;1H");
+  EXPECT_EQ(Move(m, 4, 0), "\r");
+  EXPECT_EQ(Move(m, 5, 0), "\x1b[6;1H");
   EXPECT_EQ(Move(m, 23, 9), "\x1b[24;10H");
+}
+
+// Erase to the end of the line leaves the cursor where it is; another
+// escape sequence may have moved it.
+TEST(CursorModel, EraseToTheLineEndKeepsThePosition) {
+  CursorModel m;
+  term::Learn(m, 3, 0, k24x40);
+  term::Follow(m, "Playing\x1b[K");
+  EXPECT_TRUE(m.known);
+  EXPECT_EQ(m.column, 7);
+  term::Follow(m, "\x1b[J");
+  EXPECT_FALSE(m.known);
 }
 
 // A terminal that never answers: the row is guessed (the last), and a move

@@ -94,6 +94,20 @@ TEST_F(ClearLineEndTest, OnTheLastRowTheBufferScrollsButTheCursorReturns) {
   EXPECT_EQ(fake::console().y, 24);
 }
 
+// A console that takes escape sequences gets erase to the end of the line:
+// the same row and cursor as the blanks give, and no scroll on the last row.
+TEST_F(ClearLineEndTest, WithEscapeSequencesErasesInThreeBytes) {
+  fake::console().takes_sequences = true;
+  fake::console().rows[24] = std::string(80, 'x');
+  fake::console().y = 24;
+  fake::console().x = 41;
+  ClearLineEnd();
+  EXPECT_EQ(fake::console().bytes, "\x1b[K");
+  EXPECT_EQ(fake::Row(24), std::string(41, 'x'));
+  EXPECT_EQ(fake::console().x, 41);
+  EXPECT_EQ(fake::console().y, 24);
+}
+
 TEST_F(ClearLineEndTest, WritesNothingWithoutAScreenBuffer) {
   fake::console().output_is_console = false;
   ClearLineEnd();
@@ -241,6 +255,48 @@ TEST_F(TakeKeyTest, TakesTheFirstQualifyingKeyBeyondABatchOf128) {
   EXPECT_EQ(fake::console().reads, 2);
   // The first 128 were dropped; the two read with the key went back.
   EXPECT_EQ(q.size(), 2u);
+}
+
+using WaitForInputTest = ConsoleTest;
+
+// What cannot qualify is taken out before the wait, which would otherwise
+// end at once, and again at once; a key that qualifies stays and ends it.
+TEST_F(WaitForInputTest, DropsWhatCannotQualifyAndWaitsForWhatComesNext) {
+  auto& q = fake::console().queue;
+  q.push_back(fake::KeyDown('a'));
+  q.push_back(fake::Mouse());
+  fake::Schedule(25, fake::KeyUp(0, VK_SHIFT));
+  WaitForInput(1000);
+  EXPECT_EQ(fake::NowMs(), 25u);
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].Event.KeyEvent.wVirtualKeyCode, VK_SHIFT);
+
+  WaitForInput(10);
+  EXPECT_TRUE(q.empty());
+  EXPECT_EQ(fake::NowMs(), 35u);
+
+  q.push_back(fake::KeyDown('b'));
+  q.push_back(fake::KeyUp('b'));
+  WaitForInput(10);
+  EXPECT_EQ(fake::NowMs(), 35u);
+  EXPECT_EQ(q.size(), 2u);
+  EXPECT_EQ(fake::console().waits, (std::vector<DWORD>{1000, 10, 10}));
+}
+
+TEST_F(WaitForInputTest, AFloodOfRecordsIsDroppedWhole) {
+  auto& q = fake::console().queue;
+  for (int i = 0; i < 1000; ++i) q.push_back(fake::KeyDown(0, VK_LEFT));
+  WaitForInput(10);
+  EXPECT_TRUE(q.empty());
+  EXPECT_EQ(fake::NowMs(), 10u);
+}
+
+TEST_F(WaitForInputTest, WithoutAConsoleOnInputItPauses) {
+  fake::console().input_is_console = false;
+  WaitForInput(10);
+  EXPECT_EQ(fake::console().sleeps, (std::vector<DWORD>{10}));
+  EXPECT_TRUE(fake::console().waits.empty());
+  EXPECT_EQ(fake::NowMs(), 10u);
 }
 
 }  // namespace

@@ -63,6 +63,20 @@ void Put(char c) {
   }
 }
 
+// Text, or with escape sequences on, ESC [ K as well.
+void PutAll(const char* p, DWORD length) {
+  Console& k = g_console;
+  for (DWORD i = 0; i < length; ++i) {
+    if (k.takes_sequences && length - i >= 3 && p[i] == '\x1b' &&
+        p[i + 1] == '[' && p[i + 2] == 'K') {
+      std::fill(k.rows[k.y].begin() + k.x, k.rows[k.y].end(), ' ');
+      i += 2;
+    } else {
+      Put(p[i]);
+    }
+  }
+}
+
 INPUT_RECORD Key(char c, WORD vk, BOOL down) {
   INPUT_RECORD r;
   std::memset(&r, 0, sizeof r);
@@ -205,7 +219,9 @@ BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
                  : fake::IsOutput(h) ? g_console.output_is_console
                                      : false;
   if (!console) return FALSE;
-  *mode = 0;
+  *mode = fake::IsOutput(h) && g_console.takes_sequences
+              ? ENABLE_VIRTUAL_TERMINAL_PROCESSING
+              : 0;
   return TRUE;
 }
 
@@ -290,9 +306,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD length, LPDWORD written,
   g_console.bytes.append(p, length);
   g_console.writes.emplace_back(p, length);
   g_console.write_times.push_back(fake::g_now);
-  if (g_console.output_is_console) {
-    for (DWORD i = 0; i < length; ++i) fake::Put(p[i]);
-  }
+  if (g_console.output_is_console) fake::PutAll(p, length);
   if (written != nullptr) *written = length;
   return TRUE;
 }
@@ -304,6 +318,28 @@ DWORD WINAPI GetFileType(HANDLE h) {
   if (fake::IsOutput(h))
     return g_console.output_is_console ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
   return FILE_TYPE_UNKNOWN;
+}
+
+// Signalled while the queue holds a record; otherwise the clock runs to the
+// arrival of the next one or to the timeout, whichever comes first.
+DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
+  fake::Tick();
+  g_console.waits.push_back(ms);
+  if (h != &fake::g_in || !g_console.input_is_console) return WAIT_FAILED;
+  if (!g_console.queue.empty()) return WAIT_OBJECT_0;
+  const auto& s = g_console.scheduled;
+  if (!s.empty() && (ms == INFINITE || s.front().first <= fake::g_now + ms)) {
+    if (s.front().first > fake::g_now) fake::Advance(s.front().first - fake::g_now);
+    fake::Tick();
+    return WAIT_OBJECT_0;
+  }
+  if (ms == INFINITE) {
+    std::fprintf(stderr, "fake platform: WaitForSingleObject would block forever\n");
+    std::abort();
+  }
+  fake::Advance(ms);
+  fake::Tick();
+  return WAIT_TIMEOUT;
 }
 
 void WINAPI Sleep(DWORD ms) {

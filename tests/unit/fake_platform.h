@@ -1,8 +1,8 @@
 // A scripted platform for the unit tests, linked in place of the real
 // console and media service: an in-memory console (a screen of cells with a
 // cursor, an input queue of INPUT_RECORDs) and a media service that answers
-// as each test scripts it. Time is a fake clock that only Sleep moves, so
-// runs are exact and instant.
+// as each test scripts it. Time is a fake clock that only Sleep and the
+// waits on the input handle move, so runs are exact and instant.
 #ifndef MCIPLAY_TESTS_UNIT_FAKE_PLATFORM_H
 #define MCIPLAY_TESTS_UNIT_FAKE_PLATFORM_H
 
@@ -27,6 +27,9 @@ struct Console {
 
   bool output_is_console = true;  // false: standard output is a file
   bool input_is_console = true;   // false: standard input is redirected
+  // The console takes escape sequences (ESC [ K erases to the end of the
+  // row), as a terminal does.
+  bool takes_sequences = false;
 
   std::deque<INPUT_RECORD> queue;
   // Records that arrive when the clock reaches a time, earliest first.
@@ -39,6 +42,7 @@ struct Console {
   std::vector<std::uint64_t> write_times;  // the clock at each of them
   std::vector<HANDLE> cursor_calls;  // handles given to SetConsoleCursorPosition
   std::vector<DWORD> sleeps;
+  std::vector<DWORD> waits;  // timeouts given to WaitForSingleObject
   std::vector<DWORD> write_backs;  // counts given to WriteConsoleInputA
   int reads = 0;
 };

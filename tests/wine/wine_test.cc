@@ -159,6 +159,11 @@ TEST_F(WineRun, KeysStillWorkAfterAThousandArrowKeys) {
   const int status_row = session.FindRow(kPlayLine) + 1;
   ASSERT_TRUE(session.WaitUntil(
       [&] { return ShownPosition(session.Row(status_row)) >= 0; }, 10s));
+  // Wine's console puts the terminal in raw mode once its input thread
+  // runs, which may be after the first line is drawn: keys typed before
+  // are echoed and held in the terminal's line buffer.
+  ASSERT_TRUE(session.WaitUntil(
+      [&] { return (session.SettingsNow().c_lflag & ECHO) == 0; }, 10s));
 
   session.Send(arrows);
   session.Send("x");

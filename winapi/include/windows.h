@@ -51,6 +51,13 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define ENABLE_ECHO_INPUT 0x0004
 #define ENABLE_PROCESSED_OUTPUT 0x0001
 #define ENABLE_WRAP_AT_EOL_OUTPUT 0x0002
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+
+// WaitForSingleObject
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_TIMEOUT 0x00000102
+#define WAIT_FAILED 0xFFFFFFFF
 
 typedef struct _COORD {
   SHORT X;
@@ -216,6 +223,9 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
 BOOL WINAPI WriteConsoleInputA(HANDLE hConsoleInput,
                                const INPUT_RECORD* lpBuffer, DWORD nLength,
                                LPDWORD lpNumberOfEventsWritten);
+
+// kernel32: waiting (here only on the console input handle)
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
 // kernel32: files, time, strings
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
