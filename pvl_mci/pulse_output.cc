@@ -94,8 +94,8 @@ class PulseOutput final : public Output {
     DropStream();
     written_ = 0;
     heard_ = {0, now, false, 0};
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
-    stream_ = pa_stream_new(context_, "music", &spec, nullptr);
+    const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
+    stream_ = pa_stream_new(context_, "music", &format, nullptr);
     if (stream_ == nullptr) return;
     pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming, this);
     pa_buffer_attr attr;

@@ -48,8 +48,8 @@ bool MonitorRecorder::Start(const std::string& socket, const std::string& source
     const pa_context_state_t state = pa_context_get_state(context_);
     if (!PA_CONTEXT_IS_GOOD(state)) ok = false;
     if (ok && state == PA_CONTEXT_READY && !stream_made) {
-      const pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, kRate, 2};
-      stream_ = pa_stream_new(context_, "monitor", &spec, nullptr);
+      const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kRate, 2};
+      stream_ = pa_stream_new(context_, "monitor", &format, nullptr);
       pa_stream_set_read_callback(stream_, &MonitorRecorder::OnRead, this);
       // Small fragments, so that what is played reaches the test soon; a
       // large queue, so that nothing is lost when the test is slow.
