@@ -31,22 +31,19 @@ bool TakesSequences() {
          (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-// Peeks at the first 128 records; when none of them qualifies, reads those
-// very records out (the console only adds records at the end, so the read
-// takes the same ones). False when nothing can be read: no console.
-bool DropBatchThatCannotQualify(HANDLE input, INPUT_RECORD* batch,
-                                bool& dropped_full_batch) {
-  dropped_full_batch = false;
-  DWORD count = 0;
-  if (!PeekConsoleInputA(input, batch, kBatch, &count)) return false;
-  if (count > kBatch) count = kBatch;
-  for (DWORD i = 0; i < count; ++i) {
-    if (Qualifies(batch[i])) return true;
+// Peeks at the first 128 records (at most) and tells whether one of them
+// qualifies. False when the console cannot be peeked at.
+bool PeekBatch(HANDLE input, INPUT_RECORD* batch, DWORD& count,
+               bool& qualifies) {
+  count = 0;
+  qualifies = false;
+  if (!PeekConsoleInputA(input, batch, kBatch, &count)) {
+    count = 0;
+    return false;
   }
-  if (count == 0) return true;
-  DWORD read = 0;
-  if (!ReadConsoleInputA(input, batch, count, &read)) return false;
-  dropped_full_batch = count == kBatch;
+  if (count > kBatch) count = kBatch;
+  for (DWORD i = 0; i < count && !qualifies; ++i)
+    qualifies = Qualifies(batch[i]);
   return true;
 }
 
@@ -102,11 +99,9 @@ bool KeyWaiting() {
   INPUT_RECORD batch[kBatch];
   for (int dropped = 0;; ++dropped) {
     DWORD count = 0;
-    if (!PeekConsoleInputA(input, batch, kBatch, &count)) count = 0;
-    if (count > kBatch) count = kBatch;
-    for (DWORD i = 0; i < count; ++i) {
-      if (Qualifies(batch[i])) return true;
-    }
+    bool qualifies = false;
+    PeekBatch(input, batch, count, qualifies);
+    if (qualifies) return true;
     // Fewer than 128 records: a release that comes later is seen. A full
     // batch that holds none would hide it for good (held keys, cursor keys,
     // the presses TakeKey put back), so it is read out and dropped. The
@@ -137,12 +132,23 @@ char TakeKey() {
 void WaitForInput(std::uint32_t ms) {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   INPUT_RECORD batch[kBatch];
-  bool full = true;
-  for (int dropped = 0; full && dropped <= kMaxDroppedBatches; ++dropped) {
-    if (!DropBatchThatCannotQualify(input, batch, full)) {
+  for (int dropped = 0; dropped <= kMaxDroppedBatches; ++dropped) {
+    DWORD count = 0;
+    bool qualifies = false;
+    if (!PeekBatch(input, batch, count, qualifies)) {
+      Sleep(ms);  // no console to wait on
+      return;
+    }
+    if (qualifies || count == 0) break;
+    // Records that can never qualify would keep the wait below signalled:
+    // read them out (the console only adds at the end, so the read takes
+    // the same ones), a full batch after a full batch.
+    DWORD read = 0;
+    if (!ReadConsoleInputA(input, batch, count, &read)) {
       Sleep(ms);
       return;
     }
+    if (count < kBatch) break;
   }
   if (WaitForSingleObject(input, ms) == WAIT_FAILED) Sleep(ms);
 }
