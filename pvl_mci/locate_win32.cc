@@ -7,23 +7,12 @@
 #include <string>
 
 #include "pvl_mci/locate.h"
+#include "pvl_mci/module_file_win32.h"
 
 namespace pvl {
 
 std::filesystem::path ProgramDir() {
-  std::wstring name(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, name.data(),
-                                       static_cast<DWORD>(name.size()));
-    if (n == 0) return {};
-    if (n < name.size()) {
-      name.resize(n);
-      break;
-    }
-    if (name.size() >= 32768) return {};
-    name.resize(name.size() * 2);
-  }
-  return std::filesystem::path(name).parent_path();
+  return std::filesystem::path(ModuleFile(nullptr)).parent_path();
 }
 
 bool NameExists(const std::filesystem::path& path) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "pvl_mci/driver.h"
+#include "pvl_mci/module_file_win32.h"
 
 namespace {
 
@@ -35,18 +36,7 @@ std::wstring ThisDll() {
                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                           reinterpret_cast<LPCWSTR>(&DriversKey), &self))
     return {};
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(self, path.data(),
-                                       static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
+  return pvl::ModuleFile(self);
 }
 
 HRESULT Register() {
