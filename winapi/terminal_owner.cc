@@ -234,10 +234,6 @@ void OnStop(int) {
   const int saved_errno = errno;
   SendHeldInHandler(H().held);
   GiveTerminal();
-  if (ContinuePending()) {
-    errno = saved_errno;
-    return;
-  }
   struct sigaction ours {}, stop {};
   stop.sa_handler = SIG_DFL;
   sigemptyset(&stop.sa_mask);
@@ -245,6 +241,13 @@ void OnStop(int) {
   sigset_t tstp;
   sigemptyset(&tstp);
   sigaddset(&tstp, SIGTSTP);
+  // Nothing between the look for a SIGCONT and the stop: one that comes
+  // in between is lost to it.
+  if (ContinuePending()) {
+    sigaction(SIGTSTP, &ours, nullptr);
+    errno = saved_errno;
+    return;
+  }
   raise(SIGTSTP);
   pthread_sigmask(SIG_UNBLOCK, &tstp, nullptr);  // stopped here
   pthread_sigmask(SIG_BLOCK, &tstp, nullptr);
