@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "player/text_out.h"
+#include "console/text_out.h"
 
 namespace {
 
@@ -48,6 +48,10 @@ bool PeekBatch(HANDLE input, INPUT_RECORD* batch, DWORD& count,
 }
 
 }  // namespace
+
+// AttachConsole fails at once for a process that has a console already, as
+// every Windows console program has.
+void StartConsole() { AttachConsole(ATTACH_PARENT_PROCESS); }
 
 std::uint16_t CursorRow() {
   // A failed query gives no position: row 0, which lies outside every

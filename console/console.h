@@ -10,6 +10,11 @@
 
 #include <cstdint>
 
+// Takes the console for the run; the program calls it first. A Windows
+// console program has its console from the start, so there it does
+// nothing; over a POSIX terminal it takes the terminal (winapi/).
+void StartConsole();
+
 // The 1-based row of the cursor on standard output.
 std::uint16_t CursorRow();
 

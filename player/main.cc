@@ -1,3 +1,9 @@
+#include "console/console.h"
+#include "player/mci_command.h"
 #include "player/player.h"
 
-int main() { return RunPlayer(); }
+int main() {
+  StartConsole();
+  StartMedia();
+  return RunPlayer();
+}

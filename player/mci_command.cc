@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "player/text_out.h"
+#include "console/text_out.h"
 
 namespace {
 

@@ -18,6 +18,12 @@ inline constexpr char kModeQuery[] = "status PELVARO_MCI mode";
 inline constexpr char kPositionQuery[] = "status PELVARO_MCI position";
 inline constexpr char kCloseCommand[] = "close PELVARO_MCI";
 
+// Makes the device type "pvl_mci" known to the media-control service where
+// the system does not know it by itself; the program calls it at start.
+// Windows' service finds its drivers in the registry, so there it does
+// nothing; on POSIX systems it adds the device to our own service.
+void StartMedia();
+
 // Sends `command` with the reply buffer `reply` (kReplyLength characters),
 // which is cleared first so that a reply the service leaves empty reads as
 // empty. Returns true when the result is 0.

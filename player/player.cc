@@ -7,7 +7,7 @@
 #include "console/console.h"
 #include "player/mci_command.h"
 #include "player/position.h"
-#include "player/text_out.h"
+#include "console/text_out.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "pvl_mci/system.h"
+
 namespace pvl {
 
 namespace fs = std::filesystem;

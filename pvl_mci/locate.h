@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "mci/mci_driver.h"
+#include "mci/device.h"
 
 namespace pvl {
 
@@ -16,16 +16,6 @@ namespace pvl {
 // then, where the build names a data directory, in ../share/mciplay beside
 // the program's folder and in that data directory.
 std::vector<std::filesystem::path> Candidates(const std::filesystem::path& element);
-
-// The folder of the running program (on Windows, of the program that opened
-// the device), empty if unknown. Platform part.
-std::filesystem::path ProgramDir();
-
-// True when an entry of this name is there, whatever it is or leads to (or
-// when that cannot be told for another reason than its absence). Platform
-// part: the C++ library sees links only through what they lead to on
-// Windows.
-bool NameExists(const std::filesystem::path& path);
 
 // The first candidate under which anything exists decides, so a file of the
 // name never hides behind another: a regular file, or a link to one, is

@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-#include "pvl_mci/device_thread.h"
+#include "pvl_mci/system.h"
 #include "pvl_mci/renderer.h"
 
 namespace pvl {
@@ -67,7 +67,7 @@ mci::Result ModuleDevice::Create(const std::vector<std::uint8_t>& data,
 ModuleDevice::ModuleDevice(std::unique_ptr<Renderer> renderer,
                            std::uint32_t length_ms, Clock& clock)
     : renderer_(std::move(renderer)), clock_(clock), length_ms_(length_ms) {
-  thread_ = StartDeviceThread([this] { Run(); });
+  thread_ = StartRenderThread([this] { Run(); });
 }
 
 ModuleDevice::~ModuleDevice() {

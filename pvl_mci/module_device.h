@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "mci/mci_driver.h"
+#include "mci/device.h"
 #include "pvl_mci/clock.h"
 #include "pvl_mci/output.h"
 

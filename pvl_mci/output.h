@@ -90,6 +90,12 @@ using OutputOpener = std::function<std::unique_ptr<Output>(std::size_t kinds)>;
 // waits at the last frame written, then goes on from there.
 std::unique_ptr<Output> MakeSilentOutput();
 
+// The sound outputs, each built only for its system (the file's suffix).
+// Each begins opening at once and never prints.
+std::unique_ptr<Output> OpenPulseOutput();  // PulseAudio, or PipeWire's
+std::unique_ptr<Output> OpenAlsaOutput();   // ALSA's default device
+std::unique_ptr<Output> OpenWaveOutput();   // waveOut's default device
+
 }  // namespace pvl
 
 #endif  // MCIPLAY_PVL_MCI_OUTPUT_H

@@ -1,5 +1,5 @@
-// The sound outputs a system has, and the opening of them one after the
-// other: the first that plays is the one used.
+// The opening of sound outputs one after the other: the first that plays is
+// the one used.
 #ifndef MCIPLAY_PVL_MCI_OUTPUT_CHAIN_H
 #define MCIPLAY_PVL_MCI_OUTPUT_CHAIN_H
 
@@ -15,10 +15,6 @@ struct OutputKind {
   // Begins opening one (it may still be kOpening); never null.
   std::unique_ptr<Output> (*open)();
 };
-
-// This system's sound outputs, in the order "auto" and "device" try them.
-// Defined by the platform's own file.
-const std::vector<OutputKind>& SoundOutputs();
 
 // Opens `kinds` in order, moving to the next when one fails, but not past
 // one whose system hangs. Once one is ready, the chain plays through it;

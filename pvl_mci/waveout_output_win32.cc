@@ -21,7 +21,7 @@
 #include <optional>
 #include <vector>
 
-#include "pvl_mci/windows_outputs.h"
+#include "pvl_mci/output.h"
 
 namespace pvl {
 namespace {

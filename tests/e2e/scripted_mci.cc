@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "player/mci_command.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -99,6 +101,9 @@ extern "C" MCIERROR WINAPI mciSendStringA(LPCSTR command, LPSTR reply,
   return Reply(reply, length, "Unrecognized command.",
                MCIERR_UNRECOGNIZED_COMMAND);
 }
+
+// The scripted service knows its one device from the start.
+void StartMedia() {}
 
 extern "C" BOOL WINAPI mciGetErrorStringA(MCIERROR, LPSTR text, UINT length) {
   Reply(text, length, "Scripted device error.", 0);

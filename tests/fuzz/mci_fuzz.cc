@@ -12,7 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "mci/mci_driver.h"
+#include "mci/device.h"
+#include "winmm/service.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ class Idle final : public mci::Device {
 };
 
 const bool registered = [] {
-  mci::RegisterDriver("idle", [](std::string_view, std::unique_ptr<mci::Device>& d) {
+  winmm::AddDeviceType("idle", [](std::string_view, std::unique_ptr<mci::Device>& d) {
     d = std::make_unique<Idle>();
     return mci::Result{};
   });

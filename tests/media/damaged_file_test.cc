@@ -18,7 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "pvl_mci/driver.h"
+#include "player/mci_command.h"
+#include "pvl_mci/open_module.h"
 #include "temp_dir.h"
 #include "xmgen/pieces.h"
 
@@ -125,7 +126,7 @@ class DamagedFiles : public ::testing::TestWithParam<Mangle> {
  protected:
   static void SetUpTestSuite() {
     setenv("PVL_MCI_OUTPUT", "null", 1);
-    pvl::RegisterDriver();
+    StartMedia();
   }
 
   MCIERROR Send(const std::string& command) {

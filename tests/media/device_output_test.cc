@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 #include "pvl_mci/module_device.h"
 #include "xmgen/pieces.h"
 

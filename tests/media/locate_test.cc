@@ -1,6 +1,7 @@
 // Where the device looks for a file, and the one rule for what it finds: the
 // first place where the name exists decides.
 #include "pvl_mci/locate.h"
+#include "pvl_mci/system.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 #include "temp_dir.h"
 
 namespace {

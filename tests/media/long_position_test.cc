@@ -13,7 +13,8 @@
 #include <string>
 
 #include "manual_clock.h"
-#include "mci/mci_driver.h"
+#include "mci/device.h"
+#include "winmm/service.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
 #include "xmgen/xm_writer.h"
@@ -98,7 +99,7 @@ std::vector<std::uint8_t> LongPiece(int patterns, int speed, int tempo,
 class LongPositions : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    mci::RegisterDriver("long_test", [](std::string_view element,
+    winmm::AddDeviceType("long_test", [](std::string_view element,
                                         std::unique_ptr<mci::Device>& d) {
       std::vector<std::uint8_t> bytes;
       if (element == "minutes") bytes = LongPiece(24, 20, 50, false);  // 102:24
@@ -114,7 +115,7 @@ class LongPositions : public ::testing::Test {
       return r;
     });
   }
-  static void TearDownTestSuite() { mci::UnregisterDriver("long_test"); }
+  static void TearDownTestSuite() { winmm::RemoveDeviceType("long_test"); }
   void TearDown() override { Send("close all"); }
 
   std::string Send(const std::string& command) {

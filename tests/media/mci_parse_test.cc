@@ -1,23 +1,23 @@
-#include "mci/mci_parse.h"
+#include "winmm/parse.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-mci::Command Parse(const char* text) {
-  mci::Command c;
-  EXPECT_EQ(mci::ParseCommand(text, c), 0u) << text;
+winmm::Command Parse(const char* text) {
+  winmm::Command c;
+  EXPECT_EQ(winmm::ParseCommand(text, c), 0u) << text;
   return c;
 }
 
-std::vector<std::string> Texts(const mci::Command& c) {
+std::vector<std::string> Texts(const winmm::Command& c) {
   std::vector<std::string> out;
-  for (const mci::Word& w : c.words) out.push_back(w.text);
+  for (const winmm::Word& w : c.words) out.push_back(w.text);
   return out;
 }
 
 TEST(ParseCommand, SplitsVerbDeviceAndWordsAtAnyBlanks) {
-  mci::Command c = Parse("  OPEN\tno-sn.xm  type pvl_mci\r\nalias PELVARO_MCI ");
+  winmm::Command c = Parse("  OPEN\tno-sn.xm  type pvl_mci\r\nalias PELVARO_MCI ");
   EXPECT_EQ(c.verb, "open");  // the command word is taken in lower case
   EXPECT_EQ(c.device.text, "no-sn.xm");
   EXPECT_FALSE(c.device.quoted);
@@ -26,7 +26,7 @@ TEST(ParseCommand, SplitsVerbDeviceAndWordsAtAnyBlanks) {
 }
 
 TEST(ParseCommand, QuotedWordsKeepBlanksAndCase) {
-  mci::Command c = Parse("open \"My Music/a b.xm\" type \"\" alias x");
+  winmm::Command c = Parse("open \"My Music/a b.xm\" type \"\" alias x");
   EXPECT_EQ(c.device.text, "My Music/a b.xm");
   EXPECT_TRUE(c.device.quoted);
   ASSERT_EQ(c.words.size(), 4u);
@@ -39,32 +39,32 @@ TEST(ParseCommand, QuotedWordsKeepBlanksAndCase) {
 }
 
 TEST(ParseCommand, Failures) {
-  mci::Command c;
-  EXPECT_EQ(mci::ParseCommand("", c), MCIERR_MISSING_COMMAND_STRING);
-  EXPECT_EQ(mci::ParseCommand(" \t ", c), MCIERR_MISSING_COMMAND_STRING);
-  EXPECT_EQ(mci::ParseCommand("play", c), MCIERR_MISSING_DEVICE_NAME);
-  EXPECT_EQ(mci::ParseCommand("open \"no-sn.xm type x", c),
+  winmm::Command c;
+  EXPECT_EQ(winmm::ParseCommand("", c), MCIERR_MISSING_COMMAND_STRING);
+  EXPECT_EQ(winmm::ParseCommand(" \t ", c), MCIERR_MISSING_COMMAND_STRING);
+  EXPECT_EQ(winmm::ParseCommand("play", c), MCIERR_MISSING_DEVICE_NAME);
+  EXPECT_EQ(winmm::ParseCommand("open \"no-sn.xm type x", c),
             MCIERR_NO_CLOSING_QUOTE);
-  EXPECT_EQ(mci::ParseCommand("\"", c), MCIERR_NO_CLOSING_QUOTE);
+  EXPECT_EQ(winmm::ParseCommand("\"", c), MCIERR_NO_CLOSING_QUOTE);
 }
 
 TEST(IsKeyword, IgnoresCaseButNotQuotesOrLength) {
-  EXPECT_TRUE(mci::IsKeyword({"ALIAS", false}, "alias"));
-  EXPECT_TRUE(mci::IsKeyword({"Alias", false}, "alias"));
-  EXPECT_FALSE(mci::IsKeyword({"alias", true}, "alias"));
-  EXPECT_FALSE(mci::IsKeyword({"aliases", false}, "alias"));
-  EXPECT_FALSE(mci::IsKeyword({"alia", false}, "alias"));
+  EXPECT_TRUE(winmm::IsKeyword({"ALIAS", false}, "alias"));
+  EXPECT_TRUE(winmm::IsKeyword({"Alias", false}, "alias"));
+  EXPECT_FALSE(winmm::IsKeyword({"alias", true}, "alias"));
+  EXPECT_FALSE(winmm::IsKeyword({"aliases", false}, "alias"));
+  EXPECT_FALSE(winmm::IsKeyword({"alia", false}, "alias"));
 }
 
 TEST(ParseNumber, PlainDecimalWithin32Bits) {
   std::uint32_t v = 7;
-  EXPECT_EQ(mci::ParseNumber({"0", false}, v), 0u);
+  EXPECT_EQ(winmm::ParseNumber({"0", false}, v), 0u);
   EXPECT_EQ(v, 0u);
-  EXPECT_EQ(mci::ParseNumber({"4294967295", false}, v), 0u);
+  EXPECT_EQ(winmm::ParseNumber({"4294967295", false}, v), 0u);
   EXPECT_EQ(v, 4294967295u);
   for (const char* bad : {"4294967296", "99999999999999999999", "", "-1",
                           "+1", "12a", "1.5", " 1"}) {
-    EXPECT_EQ(mci::ParseNumber({bad, false}, v), MCIERR_BAD_INTEGER) << bad;
+    EXPECT_EQ(winmm::ParseNumber({bad, false}, v), MCIERR_BAD_INTEGER) << bad;
   }
 }
 

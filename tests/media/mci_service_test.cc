@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "mci/mci_driver.h"
+#include "mci/device.h"
+#include "winmm/service.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ class Service : public ::testing::Test {
  protected:
   void SetUp() override {
     g_script = &script_;
-    mci::RegisterDriver("Scripted", [](std::string_view element,
+    winmm::AddDeviceType("Scripted", [](std::string_view element,
                                        std::unique_ptr<mci::Device>& device) {
       g_script->last_element = std::string(element);
       mci::Result r = g_script->next_open;
@@ -73,7 +74,7 @@ class Service : public ::testing::Test {
   }
   void TearDown() override {
     mciSendStringA("close all", nullptr, 0, nullptr);
-    mci::UnregisterDriver("scripted");
+    winmm::RemoveDeviceType("scripted");
     EXPECT_EQ(script_.open_devices, 0);
     g_script = nullptr;
   }

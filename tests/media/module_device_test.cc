@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "manual_clock.h"
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 #include "xmgen/pieces.h"
 
 namespace {

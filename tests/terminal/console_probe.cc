@@ -134,6 +134,7 @@ int main(int argc, char** argv) {
   if (path == nullptr) return 2;
   g_log = std::fopen(path, "w");
   if (g_log == nullptr) return 2;
+  AttachConsole(ATTACH_PARENT_PROCESS);  // as the program does at start
   for (int i = 1; i < argc; ++i) Run(argv[i]);
   std::fclose(g_log);
   return 0;

@@ -205,6 +205,9 @@ using fake::g_console;
 
 extern "C" {
 
+// The scripted console is there from the start, as a Windows console is.
+BOOL WINAPI AttachConsole(DWORD) { return FALSE; }
+
 HANDLE WINAPI GetStdHandle(DWORD which) {
   fake::Tick();
   if (which == STD_INPUT_HANDLE) return &fake::g_in;

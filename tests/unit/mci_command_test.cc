@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fake_platform.h"
-#include "player/text_out.h"
+#include "console/text_out.h"
 
 namespace {
 

@@ -40,6 +40,8 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
 #define STD_ERROR_HANDLE ((DWORD)-12)
 
+#define ATTACH_PARENT_PROCESS ((DWORD)-1)
+
 #define FILE_TYPE_UNKNOWN 0x0000
 #define FILE_TYPE_DISK 0x0001
 #define FILE_TYPE_CHAR 0x0002
@@ -209,6 +211,7 @@ extern "C" {
 #endif
 
 // kernel32: console
+BOOL WINAPI AttachConsole(DWORD dwProcessId);
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 BOOL WINAPI GetConsoleScreenBufferInfo(

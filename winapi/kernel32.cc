@@ -1,5 +1,7 @@
 // The console and file calls of kernel32 on a POSIX terminal, as thin entry
-// points over the parts of the layer:
+// points over the parts of the layer. The program takes the terminal with
+// AttachConsole as it starts; until then the layer is a console without
+// input whose cursor is not known. The parts:
 //   std_handles     the standard handles and what each descriptor is;
 //   terminal_owner  raw mode, the protocol's flags, the signal handlers;
 //   input_reader    the terminal's bytes into input records and answers;
@@ -22,13 +24,11 @@
 
 namespace {
 
-term::InputReader& Reader() {
-  static term::InputReader reader;
-  return reader;
-}
+// The terminal's input, from AttachConsole on; destroyed at exit, which
+// gives the terminal back.
+term::InputReader* g_reader = nullptr;
 
-// Raw mode from the very start, before any output.
-[[maybe_unused]] const bool g_started = (Reader(), true);
+term::InputReader& Reader() { return *g_reader; }
 
 SHORT ToShort(long value) {
   return static_cast<SHORT>(std::clamp<long>(value, 0, 32767));
@@ -38,7 +38,8 @@ SHORT ToShort(long value) {
 // else (a terminal that does not answer) guessed.
 void WhereIs(int fd, term::CursorModel& model, int& row, int& column) {
   term::CursorReport where{};
-  if (!model.known && Reader().CursorPosition(fd, where))
+  if (!model.known && g_reader != nullptr &&
+      Reader().CursorPosition(fd, where))
     term::Learn(model, where.row - 1, where.column - 1, model.size);
   if (model.known) {
     row = model.row;
@@ -51,15 +52,24 @@ void WhereIs(int fd, term::CursorModel& model, int& row, int& column) {
 // A console call on the input handle, which only a terminal on standard
 // input is.
 bool IsConsoleInput(HANDLE handle) {
-  return term::FdOf(handle) == 0 && Reader().HasKeys();
+  return term::FdOf(handle) == 0 && g_reader != nullptr && Reader().HasKeys();
 }
 
 }  // namespace
 
 extern "C" {
 
+// The process has no console of its own here: it takes its terminal (raw
+// mode, the signal handlers, the keyboard protocol's question) for the run,
+// once. The terminal is given back at exit and by the handlers.
+BOOL WINAPI AttachConsole(DWORD dwProcessId) {
+  if (dwProcessId != ATTACH_PARENT_PROCESS || g_reader != nullptr) return FALSE;
+  static term::InputReader reader;
+  g_reader = &reader;
+  return TRUE;
+}
+
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
-  Reader();
   const int fd = nStdHandle == STD_INPUT_HANDLE    ? 0
                  : nStdHandle == STD_OUTPUT_HANDLE ? 1
                  : nStdHandle == STD_ERROR_HANDLE  ? 2
@@ -163,7 +173,6 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
   const int fd = term::FdOf(hFile);
   if (fd < 0 || (lpBuffer == nullptr && nNumberOfBytesToWrite > 0))
     return FALSE;
-  Reader();
   const DWORD done = static_cast<DWORD>(term::Emit(
       fd, static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite));
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;

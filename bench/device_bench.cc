@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 #include "pvl_mci/module_device.h"
 #include "xmgen/pieces.h"
 

@@ -1,15 +1,14 @@
-// What a device driver gives the media-control string service: a function
-// that opens an element as a Device, registered under a device type. The
-// service parses the command strings, keeps the table of open devices and
-// calls these operations; drivers never see command text.
-#ifndef MCIPLAY_MCI_MCI_DRIVER_H
-#define MCIPLAY_MCI_MCI_DRIVER_H
+// What an open media device is to the media-control service that drives it:
+// the same on every system. The POSIX service (winmm/) and the Windows
+// driver entry point (pvl_mci/driver_win32.cc) both call these operations;
+// a device never sees command text.
+#ifndef MCIPLAY_MCI_DEVICE_H
+#define MCIPLAY_MCI_DEVICE_H
 
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +19,17 @@ namespace mci {
 enum class Mode { kNotReady, kPaused, kPlaying, kStopped, kOpen, kSeeking };
 
 // The word the status command replies for a mode.
-std::string_view ModeName(Mode mode);
+constexpr std::string_view ModeName(Mode mode) {
+  switch (mode) {
+    case Mode::kNotReady: return "not ready";
+    case Mode::kPaused: return "paused";
+    case Mode::kPlaying: return "playing";
+    case Mode::kStopped: return "stopped";
+    case Mode::kOpen: return "open";
+    case Mode::kSeeking: return "seeking";
+  }
+  return "not ready";
+}
 
 // The outcome of an operation: error 0 for success. On failure `text` may
 // give the driver's own wording for the reply; when it is empty the reply
@@ -65,18 +74,6 @@ inline MCIERROR PlayRangeError(std::optional<std::uint32_t> from,
   return 0;
 }
 
-// Opens `element` (a file name, as given in the command) and on success
-// stores the device in `device`.
-using OpenFunction = std::function<Result(std::string_view element,
-                                          std::unique_ptr<Device>& device)>;
-
-// Makes `type` (compared ignoring letter case) open its devices through
-// `open`, replacing any driver registered under it before.
-void RegisterDriver(std::string_view type, OpenFunction open);
-
-// Removes the driver of `type`; devices it opened stay open.
-void UnregisterDriver(std::string_view type);
-
 }  // namespace mci
 
-#endif  // MCIPLAY_MCI_MCI_DRIVER_H
+#endif  // MCIPLAY_MCI_DEVICE_H

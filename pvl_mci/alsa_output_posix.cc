@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "pvl_mci/linux_outputs.h"
+#include "pvl_mci/output.h"
 
 namespace pvl {
 namespace {

@@ -1,4 +1,4 @@
-#include "player/text_out.h"
+#include "console/text_out.h"
 
 #include <windows.h>
 

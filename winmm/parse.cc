@@ -1,6 +1,6 @@
-#include "mci/mci_parse.h"
+#include "winmm/parse.h"
 
-namespace mci {
+namespace winmm {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -65,4 +65,4 @@ MCIERROR ParseNumber(const Word& word, std::uint32_t& value) {
   return 0;
 }
 
-}  // namespace mci
+}  // namespace winmm

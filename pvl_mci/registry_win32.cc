@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 #include "pvl_mci/module_file_win32.h"
 
 namespace {

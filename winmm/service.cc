@@ -14,23 +14,17 @@
 #include <thread>
 #include <vector>
 
-#include "mci/mci_driver.h"
-#include "mci/mci_errors.h"
-#include "mci/mci_parse.h"
+#include "winmm/errors.h"
+#include "winmm/parse.h"
+#include "winmm/service.h"
 
-namespace mci {
+namespace winmm {
 
-std::string_view ModeName(Mode mode) {
-  switch (mode) {
-    case Mode::kNotReady: return "not ready";
-    case Mode::kPaused: return "paused";
-    case Mode::kPlaying: return "playing";
-    case Mode::kStopped: return "stopped";
-    case Mode::kOpen: return "open";
-    case Mode::kSeeking: return "seeking";
-  }
-  return "not ready";
-}
+using mci::Device;
+using mci::Fail;
+using mci::Mode;
+using mci::Ok;
+using mci::Result;
 
 namespace {
 
@@ -246,7 +240,7 @@ Result Service::Play(const Command& c) {
   }
   DevicePtr device;
   if (Result r = Find(c.device, device); r.error) return r;
-  if (MCIERROR e = PlayRangeError(from, to, device->Length())) return Fail(e);
+  if (MCIERROR e = mci::PlayRangeError(from, to, device->Length())) return Fail(e);
   Result r = device->Play(from, to);
   if (r.error == 0 && wait) return WaitWhilePlaying(device);
   return r;
@@ -344,7 +338,7 @@ Result Service::Status(const Command& c) {
   DevicePtr device;
   if (Result r = Find(c.device, device); r.error) return r;
   switch (item) {
-    case Item::kMode: return {0, std::string(ModeName(device->GetMode()))};
+    case Item::kMode: return {0, std::string(mci::ModeName(device->GetMode()))};
     case Item::kPosition: return {0, std::to_string(device->Position())};
     case Item::kLength: return {0, std::to_string(device->Length())};
     case Item::kReady:
@@ -387,42 +381,42 @@ void Reply(LPSTR buffer, UINT length, std::string_view text) {
 
 }  // namespace
 
-void RegisterDriver(std::string_view type, OpenFunction open) {
+void AddDeviceType(std::string_view type, OpenFunction open) {
   TheService().Register(type, std::move(open));
 }
 
-void UnregisterDriver(std::string_view type) {
+void RemoveDeviceType(std::string_view type) {
   TheService().Unregister(type);
 }
 
-}  // namespace mci
+}  // namespace winmm
 
 extern "C" MCIERROR WINAPI mciSendStringA(LPCSTR lpstrCommand,
                                           LPSTR lpstrReturnString,
                                           UINT uReturnLength,
                                           HWND hwndCallback) {
   (void)hwndCallback;  // notifications are refused: there is no window
-  mci::Result result;
+  winmm::Result result;
   try {
-    mci::Command command;
+    winmm::Command command;
     MCIERROR e = lpstrCommand == nullptr
                      ? MCIERROR{MCIERR_MISSING_COMMAND_STRING}
-                     : mci::ParseCommand(lpstrCommand, command);
-    result = e != 0 ? mci::Fail(e) : mci::TheService().Execute(command);
+                     : winmm::ParseCommand(lpstrCommand, command);
+    result = e != 0 ? winmm::Fail(e) : winmm::TheService().Execute(command);
   } catch (const std::bad_alloc&) {
-    result = mci::Fail(MCIERR_OUT_OF_MEMORY);
+    result = winmm::Fail(MCIERR_OUT_OF_MEMORY);
   } catch (const std::exception&) {
-    result = mci::Fail(MCIERR_INTERNAL);
+    result = winmm::Fail(MCIERR_INTERNAL);
   }
   if (result.error != 0 && result.text.empty())
-    result.text = std::string(mci::ErrorText(result.error));
-  mci::Reply(lpstrReturnString, uReturnLength, result.text);
+    result.text = std::string(winmm::ErrorText(result.error));
+  winmm::Reply(lpstrReturnString, uReturnLength, result.text);
   return result.error;
 }
 
 extern "C" BOOL WINAPI mciGetErrorStringA(MCIERROR mcierr, LPSTR pszText,
                                           UINT cchText) {
-  std::string_view text = mci::ErrorText(mcierr);
-  mci::Reply(pszText, cchText, text);
+  std::string_view text = winmm::ErrorText(mcierr);
+  winmm::Reply(pszText, cchText, text);
   return text.empty() ? FALSE : TRUE;
 }

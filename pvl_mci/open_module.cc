@@ -1,4 +1,4 @@
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +11,7 @@
 #include "pvl_mci/locate.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output_chain.h"
+#include "pvl_mci/system.h"
 
 namespace pvl {
 namespace {

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "pvl_mci/driver.h"
+#include "pvl_mci/open_module.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // The "pvl_mci" device type: opens a module file as a ModuleDevice with the
 // output PVL_MCI_OUTPUT chooses. The same on every system; the POSIX media
 // service and the Windows driver entry point both open devices through it.
-#ifndef MCIPLAY_PVL_MCI_DRIVER_H
-#define MCIPLAY_PVL_MCI_DRIVER_H
+#ifndef MCIPLAY_PVL_MCI_OPEN_MODULE_H
+#define MCIPLAY_PVL_MCI_OPEN_MODULE_H
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
-#include "mci/mci_driver.h"
+#include "mci/device.h"
 #include "pvl_mci/output.h"
 
 namespace pvl {
@@ -22,7 +22,7 @@ constexpr char kDeviceType[] = "pvl_mci";
 // system's sound outputs in order and plays silently where none opens;
 // "device" does the same but fails where none opens; the name of one
 // output (e.g. "pulse") tries that one alone, and fails where it does not
-// open. Waits for an opening for at most about a second.
+// open. Waits for an opening for at most three seconds.
 mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
                        OutputOpener& reopen);
 
@@ -35,9 +35,6 @@ mci::Result ReadModuleFile(const std::filesystem::path& path,
 mci::Result OpenModule(const std::filesystem::path& element,
                        std::unique_ptr<mci::Device>& device);
 
-// Registers OpenModule under "pvl_mci" with the POSIX media service.
-void RegisterDriver();
-
 }  // namespace pvl
 
-#endif  // MCIPLAY_PVL_MCI_DRIVER_H
+#endif  // MCIPLAY_PVL_MCI_OPEN_MODULE_H

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 
-#include "pvl_mci/linux_outputs.h"
-#include "pvl_mci/signal_mask.h"
+#include "pvl_mci/output.h"
+#include "pvl_mci/system.h"
 
 namespace pvl {
 namespace {
@@ -52,8 +52,8 @@ class PulseOutput final : public Output {
     pa_proplist_free(props);
     // The default server; a client never starts one of its own.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
-    NoSignalsForNewThreads no_signals;
-    started_ = pa_threaded_mainloop_start(loop_) >= 0;
+    StartThreadsWithoutSignals(
+        [this] { started_ = pa_threaded_mainloop_start(loop_) >= 0; });
   }
 
   ~PulseOutput() override {

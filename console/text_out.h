@@ -8,8 +8,8 @@
 // output goes; on a file or a pipe, text of an unfinished line waits in the
 // buffer until the line ends, the buffer fills, or the program exits
 // (FlushTextAtExit). Write errors are ignored.
-#ifndef MCIPLAY_PLAYER_TEXT_OUT_H
-#define MCIPLAY_PLAYER_TEXT_OUT_H
+#ifndef MCIPLAY_CONSOLE_TEXT_OUT_H
+#define MCIPLAY_CONSOLE_TEXT_OUT_H
 
 #include <cstddef>
 #include <string_view>
@@ -30,4 +30,4 @@ void FlushText();
 // Writes whatever the buffer still holds, wherever standard output goes.
 void FlushTextAtExit();
 
-#endif  // MCIPLAY_PLAYER_TEXT_OUT_H
+#endif  // MCIPLAY_CONSOLE_TEXT_OUT_H

@@ -1,8 +1,8 @@
 // The syntax of media-control command strings: a command word, a device
 // name, then keywords and values, all separated by blanks. A word may be
 // enclosed in double quotes to hold blanks.
-#ifndef MCIPLAY_MCI_MCI_PARSE_H
-#define MCIPLAY_MCI_MCI_PARSE_H
+#ifndef MCIPLAY_WINMM_PARSE_H
+#define MCIPLAY_WINMM_PARSE_H
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mci {
+namespace winmm {
 
 struct Word {
   std::string text;  // without its quotes
@@ -40,6 +40,6 @@ std::string Lower(std::string_view text);
 // MCIERR_BAD_INTEGER.
 MCIERROR ParseNumber(const Word& word, std::uint32_t& value);
 
-}  // namespace mci
+}  // namespace winmm
 
-#endif  // MCIPLAY_MCI_MCI_PARSE_H
+#endif  // MCIPLAY_WINMM_PARSE_H

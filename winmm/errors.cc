@@ -1,6 +1,6 @@
-#include "mci/mci_errors.h"
+#include "winmm/errors.h"
 
-namespace mci {
+namespace winmm {
 namespace {
 
 struct Entry {
@@ -68,4 +68,4 @@ std::string_view ErrorText(MCIERROR error) {
   return {};
 }
 
-}  // namespace mci
+}  // namespace winmm

@@ -1,0 +1,40 @@
+// The device on Windows: the program's folder is that of the .exe of the
+// process, the program that opened the device (not this driver's folder); a
+// name exists when it has attributes, which Windows gives a link itself
+// without following it; threads take no signals, Windows sends none to
+// them; the sound goes through waveOut.
+#include "pvl_mci/system.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "pvl_mci/module_file_win32.h"
+
+namespace pvl {
+
+std::filesystem::path ProgramDir() {
+  return std::filesystem::path(ModuleFile(nullptr)).parent_path();
+}
+
+bool NameExists(const std::filesystem::path& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+         error != ERROR_INVALID_NAME;
+}
+
+void StartThreadsWithoutSignals(const std::function<void()>& start) {
+  start();
+}
+
+std::thread StartRenderThread(std::function<void()> body) {
+  return std::thread(std::move(body));
+}
+
+const std::vector<OutputKind>& SoundOutputs() {
+  static const std::vector<OutputKind> kinds = {{"waveout", &OpenWaveOutput}};
+  return kinds;
+}
+
+}  // namespace pvl
