@@ -7,11 +7,11 @@ source_dir=$1
 work=$2
 rm -rf "$work"
 mkdir -p "$work"
-for part in winapi mci pvl_mci xmgen; do
+for part in winapi winmm mci pvl_mci xmgen; do
   tree="$work/$part/src"
   mkdir -p "$tree"
   for entry in CMakeLists.txt CMakePresets.json cmake player console winapi \
-               mci pvl_mci xmgen tests bench; do
+               winmm mci pvl_mci xmgen tests bench; do
     [ "$entry" = "$part" ] || cp -r "$source_dir/$entry" "$tree/"
   done
   if cmake -S "$tree" -B "$work/$part/build" -DMCIPLAY_TESTS=OFF \
