@@ -1,7 +1,8 @@
 // The default sound device on Windows through waveOut (winmm), opened at
 // once and never waited on. The render thread fills blocks of 10 ms and
 // queues each as it fills; what the listener has heard is waveOutGetPosition's
-// count of samples played, less what the device shows it holds.
+// count of samples played, less the lead it shows where it counts ahead of
+// the speakers (below), and never more than was written.
 //
 // Windows counts the sample at the speakers. Some systems count what they
 // have handed on to a sound server instead (Wine's winepulse does): when a
