@@ -9,8 +9,8 @@
 
 namespace term {
 
-// Constant-initialised: the reader takes the terminal during dynamic
-// initialisation, which may come before this file's.
+// Constant-initialised: the handlers read it whenever a signal comes, so it
+// is whole before any code runs.
 constinit HandlerState g_handler_state;
 
 namespace {
