@@ -71,10 +71,8 @@ class AlsaOutput final : public Output {
     return std::min(static_cast<std::size_t>(avail), capacity_);
   }
 
-  // The device frees room as it plays.
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
-    const std::size_t room = Room(now);
-    return now + TimeOf(frames > room ? frames - room : 0);
+    return WhenRoomFor(frames, Room(now), now);
   }
 
   // The device writes no more than Room, so all of it is taken; anything

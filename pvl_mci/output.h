@@ -39,6 +39,9 @@ std::uint64_t HeardBy(const Progress& p, Nanos now);
 Nanos TimeOf(std::uint64_t frames);
 // The earliest time by which `p` has `frames` heard; kForever if never.
 Nanos WhenHeard(const Progress& p, std::uint64_t frames);
+// By when a sound system that has room for `room` frames at `now`, and
+// frees room as it plays, has room for `frames`.
+Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now);
 
 class Output {
  public:

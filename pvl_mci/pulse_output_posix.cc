@@ -135,8 +135,7 @@ class PulseOutput final : public Output {
       if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return now + kSetUpPoll;
     }
-    const std::size_t room = Room(now);
-    return now + TimeOf(frames > room ? frames - room : 0);
+    return WhenRoomFor(frames, Room(now), now);
   }
 
   void Write(const float* frames, std::size_t count, Nanos) override {

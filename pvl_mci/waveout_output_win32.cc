@@ -114,8 +114,7 @@ class WaveOutput final : public Output {
   // The device frees a block as it plays it. While a leap may come, the
   // count is looked at often.
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
-    const std::size_t room = Room(now);
-    const Nanos when = now + TimeOf(frames > room ? frames - room : 0);
+    const Nanos when = WhenRoomFor(frames, Room(now), now);
     if (first_at_ && !leap_at_ && now - *first_at_ < kLeapWithin)
       return std::min(when, now + kLeapWatch);
     return when;
