@@ -8,11 +8,14 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace mci {
 
@@ -72,6 +75,17 @@ inline MCIERROR PlayRangeError(std::optional<std::uint32_t> from,
       (from && to && *from > *to))
     return MCIERR_OUTOFRANGE;
   return 0;
+}
+
+// A play command's "wait": returns once `device` no longer plays, looking
+// every 10 ms, or once `still_open` (asked after each look) says another
+// thread closed it meanwhile.
+inline void WaitWhilePlaying(Device& device,
+                             const std::function<bool()>& still_open) {
+  while (device.GetMode() == Mode::kPlaying) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!still_open()) return;
+  }
 }
 
 }  // namespace mci

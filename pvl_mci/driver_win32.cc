@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "mci/device.h"
 #include "pvl_mci/open_module.h"
 
 namespace {
@@ -49,9 +50,8 @@ LRESULT Play(mci::Device& device, DWORD flags, const MCI_PLAY_PARMS* parms) {
   }
   if (MCIERROR e = mci::PlayRangeError(from, to, device.Length())) return e;
   const mci::Result r = device.Play(from, to);
-  if (r.error == 0 && (flags & MCI_WAIT)) {
-    while (device.GetMode() == mci::Mode::kPlaying) Sleep(10);
-  }
+  if (r.error == 0 && (flags & MCI_WAIT))
+    mci::WaitWhilePlaying(device, [] { return true; });
   return r.error;
 }
 

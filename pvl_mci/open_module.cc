@@ -18,6 +18,8 @@ namespace {
 
 // Larger files are no modules this device plays.
 constexpr std::streamoff kMaxFileBytes = 64L * 1024 * 1024;
+// The program reads replies of at most 80 characters (and a NUL).
+constexpr std::size_t kReplyChars = 80;
 
 mci::Result ReadError(int error) {
   if (error == 0) return mci::Fail(MCIERR_FILE_READ);
@@ -84,8 +86,12 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
   }
   if (mode == "auto") return mci::Ok();  // silently, until one opens
   reopen = nullptr;
-  const std::string why = state == Output::State::kFailed ? first->Error() : "it did not open";
-  return mci::Fail(MCIERR_HARDWARE, "No sound output: " + why + ".");
+  // The calls that failed, where the reply has room for them.
+  const auto text = [](const std::string& why) { return "No sound output: " + why + "."; };
+  if (state != Output::State::kFailed) return mci::Fail(MCIERR_HARDWARE, text("it did not open"));
+  std::string reply = text(first->Error());
+  if (reply.size() > kReplyChars) reply = text(first->Reason());
+  return mci::Fail(MCIERR_HARDWARE, reply);
 }
 
 mci::Result OpenModule(const std::filesystem::path& element,

@@ -39,6 +39,9 @@ std::uint64_t HeardBy(const Progress& p, Nanos now);
 Nanos TimeOf(std::uint64_t frames);
 // The earliest time by which `p` has `frames` heard; kForever if never.
 Nanos WhenHeard(const Progress& p, std::uint64_t frames);
+// By when a sound system that has room for `room` frames at `now`, and
+// frees room as it plays, has room for `frames`.
+Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now);
 
 class Output {
  public:
@@ -53,8 +56,11 @@ class Output {
   // After kFailed: true when the sound system is there but does not answer
   // (the next kind of output may go through the same hanging system).
   virtual bool Hangs() const { return false; }
-  // After kFailed: why, in a few words.
+  // After kFailed: why, in a few words, naming the call that failed
+  // ("snd_pcm_open: No such file or directory").
   virtual std::string Error() const = 0;
+  // The same without the call, where a line has no room for it.
+  virtual std::string Reason() const { return Error(); }
   // Where this output's kind stands among those its opener tries: 0 is
   // the first choice; a later one is left for an earlier as soon as that
   // opens again.

@@ -14,8 +14,12 @@ class Chain final : public Output {
       const State state = current_->Poll(now);
       if (state == State::kReady) ready_ = true;
       if (state != State::kFailed) return state;
-      error_ += std::string(error_.empty() ? "" : "; ") + kinds_[at_ - 1].name + ": " +
-                current_->Error();
+      if (!error_.empty()) {
+        error_ += "; ";
+        reason_ += "; ";
+      }
+      error_ += current_->Error();
+      reason_.append(kinds_[at_ - 1].name).append(": ").append(current_->Reason());
       hangs_ = current_->Hangs();
       current_.reset();
       if (!hangs_ && !ready_) Next();  // one that played has no successor
@@ -23,7 +27,10 @@ class Chain final : public Output {
     return State::kFailed;
   }
   bool Hangs() const override { return hangs_; }
+  // Each error names its call, and so its system; without the calls, each
+  // reason goes with its kind's name.
   std::string Error() const override { return error_; }
+  std::string Reason() const override { return reason_; }
   std::size_t Rank() const override { return at_ - 1; }
 
   // Once ready, everything else is the current output's.
@@ -49,6 +56,7 @@ class Chain final : public Output {
   std::size_t at_ = 0;
   std::unique_ptr<Output> current_;
   std::string error_;
+  std::string reason_;
   bool hangs_ = false;
   bool ready_ = false;
 };

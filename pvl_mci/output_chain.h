@@ -18,7 +18,8 @@ struct OutputKind {
 
 // Opens `kinds` in order, moving to the next when one fails, but not past
 // one whose system hangs. Once one is ready, the chain plays through it;
-// when all fail, Error() tells each kind's reason.
+// when all fail, Error() tells each kind's failed call and reason, and
+// Reason() each kind's name and reason.
 std::unique_ptr<Output> OpenChain(std::vector<OutputKind> kinds);
 
 }  // namespace pvl

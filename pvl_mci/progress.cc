@@ -34,4 +34,8 @@ Nanos WhenHeard(const Progress& p, std::uint64_t frames) {
   return p.at + TimeOf(frames - p.frames);
 }
 
+Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now) {
+  return now + TimeOf(frames > room ? frames - room : 0);
+}
+
 }  // namespace pvl

@@ -2,7 +2,10 @@
 // libpulse's asynchronous API on a threaded main loop of its own. Nothing
 // here waits for the server: writes go into its buffer as far as it asks
 // for them, and what was heard comes from the stream's latest timing
-// report, carried on by the clock from there.
+// report, carried on by the clock from there. Every call that can fail is
+// checked (those that take the stream and the connection down have nothing
+// to say), and the output's error names the first that failed, with
+// libpulse's reason: "pa_context_connect: Connection refused".
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/proplist.h>
@@ -10,6 +13,7 @@
 #include <pulse/thread-mainloop.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "pvl_mci/output.h"
 #include "pvl_mci/system.h"
@@ -42,51 +46,47 @@ constexpr std::uint64_t kCarryFrames = 300 * kFramesPerMs;
 
 class PulseOutput final : public Output {
  public:
-  PulseOutput() {
-    loop_ = pa_threaded_mainloop_new();
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "mciplay");
-    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_),
-                                            "mciplay", props);
-    pa_proplist_free(props);
-    // The default server; a client never starts one of its own.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
-    StartThreadsWithoutSignals(
-        [this] { started_ = pa_threaded_mainloop_start(loop_) >= 0; });
-  }
+  PulseOutput() { Connect(); }
 
   ~PulseOutput() override {
     if (started_) pa_threaded_mainloop_stop(loop_);
     DropStream();
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    pa_threaded_mainloop_free(loop_);
+    if (context_ != nullptr) {
+      pa_context_disconnect(context_);
+      pa_context_unref(context_);
+    }
+    if (loop_ != nullptr) pa_threaded_mainloop_free(loop_);
   }
 
+  // The connection and the stream fail by changing state, after the calls
+  // that began them: before it is ready, a failure is that call's; later,
+  // the context's or the stream's own.
   State Poll(Nanos now) override {
     if (state_ != State::kOpening && state_ != State::kReady) return state_;
+    if (!failed_call_.empty()) return state_ = State::kFailed;
     Lock lock(loop_);
     const pa_context_state_t context = pa_context_get_state(context_);
-    if (!started_ || !PA_CONTEXT_IS_GOOD(context)) {
-      error_ = pa_strerror(pa_context_errno(context_));
-      return state_ = State::kFailed;
+    if (!PA_CONTEXT_IS_GOOD(context))
+      Fail(state_ == State::kReady ? "pa_context" : "pa_context_connect");
+    if (stream_ != nullptr) {
+      const pa_stream_state_t stream = pa_stream_get_state(stream_);
+      if (stream == PA_STREAM_READY) stream_was_ready_ = true;
+      if (!PA_STREAM_IS_GOOD(stream))
+        Fail(stream_was_ready_ ? "pa_stream" : "pa_stream_connect_playback");
     }
-    if (stream_ != nullptr && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
-      error_ = pa_strerror(pa_context_errno(context_));
-      return state_ = State::kFailed;
-    }
+    if (!failed_call_.empty()) return state_ = State::kFailed;
     if (context == PA_CONTEXT_READY) return state_ = State::kReady;
     if (opening_since_ == Nanos{0}) opening_since_ = now;
     if (now - opening_since_ > kConnectTimeout) {
-      error_ = "the sound server does not answer";
+      Fail("pa_context_connect", "the sound server does not answer");
       hangs_ = true;
       return state_ = State::kFailed;
     }
     return state_;
   }
   bool Hangs() const override { return hangs_; }
-  std::string Error() const override { return error_; }
+  std::string Error() const override { return failed_call_ + ": " + reason_; }
+  std::string Reason() const override { return reason_; }
   std::size_t Capacity() const override { return capacity_; }
 
   void Start(Nanos now) override {
@@ -96,7 +96,7 @@ class PulseOutput final : public Output {
     heard_ = {0, now, false, 0};
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
     stream_ = pa_stream_new(context_, "music", &format, nullptr);
-    if (stream_ == nullptr) return;
+    if (stream_ == nullptr) return Fail("pa_stream_new");
     pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
@@ -106,10 +106,9 @@ class PulseOutput final : public Output {
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // No automatic timing reports: Heard asks for one at each wake of the
     // render thread, which is often enough.
-    pa_stream_connect_playback(
-        stream_, nullptr, &attr,
-        PA_STREAM_ADJUST_LATENCY,
-        nullptr, nullptr);
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                   nullptr) < 0)
+      Fail("pa_stream_connect_playback");
   }
 
   void Halt() override {
@@ -124,7 +123,9 @@ class PulseOutput final : public Output {
     if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_))
       capacity_ = std::clamp<std::size_t>(attr->tlength / kFrameBytes, kMinFrames, kLatencyFrames);
     const std::size_t bytes = pa_stream_writable_size(stream_);
-    return bytes == static_cast<std::size_t>(-1) ? 0 : bytes / kFrameBytes;
+    if (bytes != static_cast<std::size_t>(-1)) return bytes / kFrameBytes;
+    Fail("pa_stream_writable_size");
+    return 0;
   }
 
   // The server asks for more as it plays what it has; a stream still
@@ -135,15 +136,15 @@ class PulseOutput final : public Output {
       if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return now + kSetUpPoll;
     }
-    const std::size_t room = Room(now);
-    return now + TimeOf(frames > room ? frames - room : 0);
+    return WhenRoomFor(frames, Room(now), now);
   }
 
   void Write(const float* frames, std::size_t count, Nanos) override {
     Lock lock(loop_);
     if (stream_ == nullptr) return;
-    if (pa_stream_write(stream_, frames, count * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) == 0)
-      written_ += count;
+    if (pa_stream_write(stream_, frames, count * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+      return Fail("pa_stream_write");
+    written_ += count;
   }
 
   // The rest plays out, and the last frame counts as heard only once the
@@ -154,17 +155,23 @@ class PulseOutput final : public Output {
   void Finish(Nanos) override {
     Lock lock(loop_);
     if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
-    if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr);
+    if (trigger == nullptr) return Fail("pa_stream_trigger");
+    pa_operation_unref(trigger);
     finishing_ = true;
     drain_ = pa_stream_drain(
         stream_, [](pa_stream*, int, void* user) { static_cast<PulseOutput*>(user)->drained_ = true; },
         this);
+    if (drain_ == nullptr) Fail("pa_stream_drain");
   }
 
   Progress Heard(Nanos) override {
     Lock lock(loop_);
     if (stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY) {
-      if (pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr))
+      pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+      if (op == nullptr)
+        Fail("pa_stream_update_timing_info");
+      else
         pa_operation_unref(op);
     }
     Progress p = heard_;
@@ -174,6 +181,27 @@ class PulseOutput final : public Output {
   }
 
  private:
+  // Begins connecting to the server, on a main loop of its own.
+  void Connect() {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) return Fail("pa_threaded_mainloop_new");
+    const std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> props(
+        pa_proplist_new(), &pa_proplist_free);
+    if (props == nullptr) return Fail("pa_proplist_new");
+    if (pa_proplist_sets(props.get(), PA_PROP_APPLICATION_NAME, "mciplay") < 0 ||
+        pa_proplist_sets(props.get(), PA_PROP_MEDIA_ROLE, "music") < 0)
+      return Fail("pa_proplist_sets");
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_),
+                                            "mciplay", props.get());
+    if (context_ == nullptr) return Fail("pa_context_new_with_proplist");
+    // The default server; a client never starts one of its own.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+      return Fail("pa_context_connect");
+    StartThreadsWithoutSignals(
+        [this] { started_ = pa_threaded_mainloop_start(loop_) >= 0; });
+    if (!started_) Fail("pa_threaded_mainloop_start");
+  }
+
   class Lock {
    public:
     explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
@@ -185,13 +213,25 @@ class PulseOutput final : public Output {
     pa_threaded_mainloop* loop_;
   };
 
+  // Keeps the first failure: the call, and libpulse's reason where the call
+  // leaves one in the context.
+  void Fail(const char* call) {
+    const int e = context_ != nullptr ? pa_context_errno(context_) : PA_OK;
+    Fail(call, e != PA_OK ? pa_strerror(e) : "failed");
+  }
+  void Fail(const char* call, const char* reason) {
+    if (!failed_call_.empty()) return;
+    failed_call_ = call;
+    reason_ = reason;
+  }
+
   void DropStream() {
     if (drain_ != nullptr) {
       pa_operation_cancel(drain_);
       pa_operation_unref(drain_);
       drain_ = nullptr;
     }
-    finishing_ = drained_ = false;
+    finishing_ = drained_ = stream_was_ready_ = false;
     if (stream_ == nullptr) return;
     pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
@@ -228,10 +268,12 @@ class PulseOutput final : public Output {
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
+  bool stream_was_ready_ = false;
   bool started_ = false;
   State state_ = State::kOpening;
   bool hangs_ = false;
-  std::string error_;
+  std::string failed_call_;  // none while it works
+  std::string reason_;
   Nanos opening_since_{0};
   std::size_t capacity_ = kLatencyFrames;
   // Under the main loop's lock.

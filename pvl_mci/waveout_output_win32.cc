@@ -42,10 +42,11 @@ struct Block {
   std::vector<char> bytes;
 };
 
+// The system's text for `result`, or its number.
 std::string ErrorText(MMRESULT result) {
   char text[MAXERRORLENGTH] = "";
-  waveOutGetErrorTextA(result, text, sizeof text);
-  return *text ? text : "waveOut error " + std::to_string(result);
+  const bool known = waveOutGetErrorTextA(result, text, sizeof text) == MMSYSERR_NOERROR && *text;
+  return known ? text : "error " + std::to_string(result);
 }
 
 class WaveOutput final : public Output {
@@ -57,7 +58,7 @@ class WaveOutput final : public Output {
     if (!as_float_) result = Open(false);
     if (result != MMSYSERR_NOERROR) {
       wave_ = nullptr;
-      Fail(result);
+      Fail("waveOutOpen", result);
       return;
     }
     frame_bytes_ = as_float_ ? 2 * sizeof(float) : 2 * sizeof(std::int16_t);
@@ -68,7 +69,7 @@ class WaveOutput final : public Output {
       b.header.dwBufferLength = static_cast<DWORD>(b.bytes.size());
       result = waveOutPrepareHeader(wave_, &b.header, sizeof b.header);
       if (result != MMSYSERR_NOERROR) {
-        Fail(result);
+        Fail("waveOutPrepareHeader", result);
         return;
       }
     }
@@ -85,7 +86,8 @@ class WaveOutput final : public Output {
   }
 
   State Poll(Nanos) override { return failed_ ? State::kFailed : State::kReady; }
-  std::string Error() const override { return error_; }
+  std::string Error() const override { return failed_call_ + ": " + reason_; }
+  std::string Reason() const override { return reason_; }
   std::size_t Capacity() const override { return kBlocks * kBlockFrames; }
 
   void Start(Nanos) override {
@@ -101,7 +103,8 @@ class WaveOutput final : public Output {
 
   // Every queued block comes back done, and the position starts again.
   void Halt() override {
-    if (wave_ != nullptr) waveOutReset(wave_);
+    if (wave_ == nullptr) return;
+    if (MMRESULT r = waveOutReset(wave_); r != MMSYSERR_NOERROR) Fail("waveOutReset", r);
   }
 
   std::size_t Room(Nanos) override {
@@ -114,8 +117,7 @@ class WaveOutput final : public Output {
   // The device frees a block as it plays it. While a leap may come, the
   // count is looked at often.
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
-    const std::size_t room = Room(now);
-    const Nanos when = now + TimeOf(frames > room ? frames - room : 0);
+    const Nanos when = WhenRoomFor(frames, Room(now), now);
     if (first_at_ && !leap_at_ && now - *first_at_ < kLeapWithin)
       return std::min(when, now + kLeapWatch);
     return when;
@@ -172,9 +174,12 @@ class WaveOutput final : public Output {
     return waveOutOpen(&wave_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
   }
 
-  void Fail(MMRESULT result) {
-    if (!failed_) error_ = ErrorText(result);
+  // Keeps the first failure: the call, and the system's reason.
+  void Fail(const char* call, MMRESULT result) {
+    if (failed_) return;
     failed_ = true;
+    failed_call_ = call;
+    reason_ = ErrorText(result);
   }
 
   // winmm's own thread marks a block done; read the flags as it leaves them.
@@ -201,7 +206,7 @@ class WaveOutput final : public Output {
     b.header.dwBufferLength = static_cast<DWORD>(filled_ * frame_bytes_);
     b.header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
     if (MMRESULT r = waveOutWrite(wave_, &b.header, sizeof b.header); r != MMSYSERR_NOERROR)
-      Fail(r);
+      Fail("waveOutWrite", r);
     next_ = (next_ + 1) % kBlocks;
     filled_ = 0;
   }
@@ -212,7 +217,7 @@ class WaveOutput final : public Output {
     time.wType = TIME_SAMPLES;
     const MMRESULT r = waveOutGetPosition(wave_, &time, sizeof time);
     if (r != MMSYSERR_NOERROR) {
-      Fail(r);
+      Fail("waveOutGetPosition", r);
       return last_samples_;
     }
     return time.wType == TIME_SAMPLES ? time.u.sample : last_samples_;
@@ -236,7 +241,8 @@ class WaveOutput final : public Output {
   Nanos moved_at_{0};
   bool finished_ = false;
   bool failed_ = false;
-  std::string error_;
+  std::string failed_call_;
+  std::string reason_;
 };
 
 }  // namespace

@@ -18,10 +18,17 @@ void NoteLine(HeldOutput& held, int fd, const char* bytes, std::size_t done) {
   held.line_open = bytes[done - 1] != '\n';
 }
 
-// A handler does not wait for a descriptor someone made non-blocking to
-// take more: the process is leaving or stopping.
-std::size_t Write(int fd, const char* bytes, std::size_t length,
-                  bool wait_for_room) {
+std::size_t WriteAndNote(HeldOutput& held, int fd, const char* bytes,
+                         std::size_t length, bool wait_for_room = true) {
+  const std::size_t done = WriteWhole(fd, bytes, length, wait_for_room);
+  NoteLine(held, fd, bytes, done);
+  return done;
+}
+
+}  // namespace
+
+std::size_t WriteWhole(int fd, const char* bytes, std::size_t length,
+                       bool wait_for_room) {
   std::size_t done = 0;
   while (done < length) {
     ssize_t n = write(fd, bytes + done, length - done);
@@ -38,19 +45,6 @@ std::size_t Write(int fd, const char* bytes, std::size_t length,
     }
   }
   return done;
-}
-
-std::size_t WriteAndNote(HeldOutput& held, int fd, const char* bytes,
-                         std::size_t length, bool wait_for_room = true) {
-  const std::size_t done = Write(fd, bytes, length, wait_for_room);
-  NoteLine(held, fd, bytes, done);
-  return done;
-}
-
-}  // namespace
-
-std::size_t WriteWhole(int fd, const char* bytes, std::size_t length) {
-  return Write(fd, bytes, length, /*wait_for_room=*/true);
 }
 
 void Hold(HeldOutput& held, int fd, const char* bytes, std::size_t length) {

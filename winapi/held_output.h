@@ -28,10 +28,12 @@ struct HeldOutput {
 };
 static_assert(std::atomic<std::size_t>::is_always_lock_free);
 
-// Writes `bytes` to `fd` whole (after EINTR, and waiting when someone made
-// it non-blocking). Gives the count written: less after an error such as a
-// closed pipe.
-std::size_t WriteWhole(int fd, const char* bytes, std::size_t length);
+// Writes `bytes` to `fd` whole: again after EINTR and, with
+// `wait_for_room`, after waiting when someone made it non-blocking (a
+// signal handler does not wait: the process is leaving or stopping). Gives
+// the count written: less after an error such as a closed pipe.
+std::size_t WriteWhole(int fd, const char* bytes, std::size_t length,
+                       bool wait_for_room = true);
 
 // Main thread: holds `bytes` for screen `fd` behind what is already held;
 // what is held for another screen, or would overflow, goes out first, and

@@ -47,16 +47,6 @@ constexpr char kPopThenAsk[] = "\x1b[<u\x1b[c";
 // How long giving the terminal back waits for the answer after the pop.
 constexpr long long kPopWaitMs = 200;
 
-void WriteAll(int fd, const char* bytes, std::size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, bytes, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    bytes += n;
-    length -= static_cast<std::size_t>(n);
-  }
-}
-
 long long NowMillis() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -167,10 +157,10 @@ void PopKeyFlags(int fd, bool in_foreground) {
   if (!H().pushed) return;
   H().pushed = 0;
   if (!in_foreground) {
-    WriteAll(fd, kPop, sizeof kPop - 1);
+    WriteWhole(fd, kPop, sizeof kPop - 1, /*wait_for_room=*/false);
     return;
   }
-  WriteAll(fd, kPopThenAsk, sizeof kPopThenAsk - 1);
+  WriteWhole(fd, kPopThenAsk, sizeof kPopThenAsk - 1, /*wait_for_room=*/false);
   DropUpToAttributes(fd);
 }
 
@@ -179,7 +169,7 @@ void EndOpenLine() {
   const int fd = H().held.line_fd;
   if (fd < 0 || !H().held.line_open) return;
   H().held.line_open = 0;
-  WriteAll(fd, "\r\n", 2);
+  WriteWhole(fd, "\r\n", 2, /*wait_for_room=*/false);
 }
 
 // Sends the output held, gives the terminal back and ends the line, once
@@ -376,7 +366,7 @@ void PushKeyFlags() {
   const int fd = H().fd;
   if (fd < 0) return;
   H().pushed = 1;
-  WriteAll(fd, kPushFlags, sizeof kPushFlags - 1);
+  WriteWhole(fd, kPushFlags, sizeof kPushFlags - 1, /*wait_for_room=*/false);
 }
 
 void EndAsHangUp() {
