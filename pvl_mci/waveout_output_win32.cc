@@ -12,6 +12,13 @@
 // leap is its lead, and it is taken off. The leap is watched for closely,
 // as the count runs ahead of the time since the first block by more than a
 // block; a device that counts at the speakers never leaps, and keeps no lead.
+//
+// A stream is held (paused) until its first write has queued all there is
+// room for, so that the device starts with a full queue. Wine's winmm hands
+// a started device only what was queued when it started, and the rest when
+// its own thread next runs; on a busy machine that thread is late, and the
+// stream starts with 10 ms of music, then silence, and a count that trails
+// the sound by as much as the thread was late.
 #include <windows.h>
 #include <mmreg.h>
 #include <mmsystem.h>
@@ -92,6 +99,9 @@ class WaveOutput final : public Output {
 
   void Start(Nanos) override {
     Halt();
+    held_ = true;
+    if (MMRESULT r = waveOutPause(wave_); r != MMSYSERR_NOERROR)
+      Fail("waveOutPause", r);
     next_ = filled_ = 0;
     written_ = played_ = lead_ = 0;
     last_samples_ = Samples();
@@ -137,10 +147,12 @@ class WaveOutput final : public Output {
       written_ += n;
       if (filled_ == kBlockFrames) Submit(now);
     }
+    Release();
   }
 
   void Finish(Nanos now) override {
     if (filled_ > 0) Submit(now);
+    Release();
     finished_ = true;
   }
 
@@ -172,6 +184,14 @@ class WaveOutput final : public Output {
     format.nBlockAlign = static_cast<WORD>(format.nChannels * format.wBitsPerSample / 8);
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
     return waveOutOpen(&wave_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
+  }
+
+  // A held stream starts playing what was queued.
+  void Release() {
+    if (!held_ || failed_) return;
+    held_ = false;
+    if (MMRESULT r = waveOutRestart(wave_); r != MMSYSERR_NOERROR)
+      Fail("waveOutRestart", r);
   }
 
   // Keeps the first failure: the call, and the system's reason.
@@ -240,6 +260,7 @@ class WaveOutput final : public Output {
   std::uint64_t lead_ = 0;
   Nanos moved_at_{0};
   bool finished_ = false;
+  bool held_ = false;  // paused until the first write
   bool failed_ = false;
   std::string failed_call_;
   std::string reason_;

@@ -96,7 +96,9 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   EXPECT_TRUE(c.gaps.empty()) << audio::Describe(c);
   EXPECT_LE(std::fabs(c.length_error_ms), 50.0) << audio::Describe(c);
 
-  // Shown minus heard, for each position seen while the piece sounded.
+  // Shown minus heard, for each position seen while the piece sounded. The
+  // line shows hundredths, and the position it stands for lies anywhere in
+  // the hundredth shown: it is taken at the middle.
   std::vector<double> lead_ms;
   for (const Shown& s : shown) {
     const std::optional<std::size_t> frame = recorder.FrameAt(s.at);
@@ -104,16 +106,22 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
     const double heard_ms =
         (static_cast<double>(*frame) - static_cast<double>(c.offset)) * 1000.0 / audio::kRate;
     if (heard_ms < 200 || heard_ms > kLengthMs - 100) continue;
-    lead_ms.push_back(s.ms - heard_ms);
+    lead_ms.push_back(s.ms + 5 - heard_ms);
   }
   ASSERT_GE(lead_ms.size(), 20u) << "too few positions seen while it played";
   std::sort(lead_ms.begin(), lead_ms.end());
   const double median = lead_ms[lead_ms.size() / 2];
   RecordProperty("shown_minus_heard_median_ms", std::to_string(median));
   // Wine's waveOutGetPosition counts what it has handed to the server, about
-  // 115 ms ahead of the sink here; the driver takes that lead off.
-  EXPECT_NEAR(median, 0.0, 20.0) << "from " << lead_ms.front() << " to "
-                                 << lead_ms.back() << " ms";
+  // 100 ms ahead of the sink here; the driver takes that lead off. What is
+  // left trails the sink's monitor, by 14-19 ms when the start is clean:
+  // winepulse counts the first 25 ms it gives the server only as its 10 ms
+  // timer ticks through them, while the null sink plays what it gets at
+  // once. Wine's console brings a line to the terminal 3-8 ms after it was
+  // drawn when both cores are busy (up to 20 ms for one line in ten).
+  // Taking the count whole would lead by 100 ms.
+  EXPECT_GE(median, -35.0) << "from " << lead_ms.front() << " to " << lead_ms.back() << " ms";
+  EXPECT_LE(median, 20.0) << "from " << lead_ms.front() << " to " << lead_ms.back() << " ms";
   // The position moves with the sound: no drift, no jumps.
   EXPECT_LE(lead_ms[lead_ms.size() * 9 / 10] - lead_ms[lead_ms.size() / 10], 30.0);
 }
