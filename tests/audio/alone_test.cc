@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "tests/audio/listening.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
 #include "xmgen/pieces.h"
 
 namespace audio {

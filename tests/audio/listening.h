@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/audio/monitor_recorder.h"
+#include "harness/monitor_recorder.h"
 #include "tests/audio/player_run.h"
-#include "tests/audio/signal_compare.h"
-#include "tests/audio/sound_server.h"
+#include "harness/signal_compare.h"
+#include "harness/sound_server.h"
 
 namespace audio {
 

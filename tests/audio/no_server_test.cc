@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "tests/audio/player_run.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
 #include "xmgen/pieces.h"
 
 namespace audio {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/screen_checks.h"
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 namespace {
 

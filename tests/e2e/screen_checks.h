@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 namespace e2e {
 

@@ -13,7 +13,7 @@
 #include "manual_clock.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
-#include "tests/audio/reference_render.h"
+#include "harness/reference_render.h"
 #include "xmgen/pieces.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 namespace {
 

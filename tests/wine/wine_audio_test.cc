@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "tests/audio/monitor_recorder.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
-#include "tests/audio/sound_server.h"
-#include "tests/harness/pty_session.h"
+#include "harness/monitor_recorder.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
+#include "harness/sound_server.h"
+#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 #include "xmgen/pieces.h"
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 #include "xmgen/pieces.h"
 #include "xmgen/xm_writer.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 namespace wine {
 

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -6,8 +6,8 @@
 // A background thread reads everything the program writes, feeds it to the
 // emulator and writes the emulator's replies (cursor position reports and the
 // like) back, so the program is answered even while the test is busy.
-#ifndef MCIPLAY_TESTS_HARNESS_PTY_SESSION_H
-#define MCIPLAY_TESTS_HARNESS_PTY_SESSION_H
+#ifndef MCIPLAY_HARNESS_PTY_SESSION_H
+#define MCIPLAY_HARNESS_PTY_SESSION_H
 
 #include <sys/types.h>
 #include <termios.h>
@@ -155,4 +155,4 @@ class Session {
 
 }  // namespace pty
 
-#endif  // MCIPLAY_TESTS_HARNESS_PTY_SESSION_H
+#endif  // MCIPLAY_HARNESS_PTY_SESSION_H

@@ -1,4 +1,4 @@
-#include "tests/audio/sound_server.h"
+#include "harness/sound_server.h"
 
 #include <fcntl.h>
 #include <pulse/context.h>

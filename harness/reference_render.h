@@ -2,8 +2,8 @@
 // 48 kHz stereo float, played once to its last row, as the device plays it.
 // Also the raw files the tools exchange: 32-bit float, little-endian,
 // interleaved stereo.
-#ifndef MCIPLAY_TESTS_AUDIO_REFERENCE_RENDER_H
-#define MCIPLAY_TESTS_AUDIO_REFERENCE_RENDER_H
+#ifndef MCIPLAY_HARNESS_REFERENCE_RENDER_H
+#define MCIPLAY_HARNESS_REFERENCE_RENDER_H
 
 #include <cstdint>
 #include <string>
@@ -20,4 +20,4 @@ bool WriteRaw(const std::string& path, const std::vector<float>& samples);
 
 }  // namespace audio
 
-#endif  // MCIPLAY_TESTS_AUDIO_REFERENCE_RENDER_H
+#endif  // MCIPLAY_HARNESS_REFERENCE_RENDER_H

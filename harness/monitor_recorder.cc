@@ -1,4 +1,4 @@
-#include "tests/audio/monitor_recorder.h"
+#include "harness/monitor_recorder.h"
 
 #include <pulse/context.h>
 #include <pulse/stream.h>

@@ -1,4 +1,4 @@
-#include "tests/audio/reference_render.h"
+#include "harness/reference_render.h"
 
 #include <libopenmpt/libopenmpt.hpp>
 

@@ -1,8 +1,8 @@
 // Records what a sound server's sink plays, from its monitor source, at
 // 48 kHz stereo float, and knows when (on the steady clock) each recorded
 // frame was played: the stream's own timing, sampled while it records.
-#ifndef MCIPLAY_TESTS_AUDIO_MONITOR_RECORDER_H
-#define MCIPLAY_TESTS_AUDIO_MONITOR_RECORDER_H
+#ifndef MCIPLAY_HARNESS_MONITOR_RECORDER_H
+#define MCIPLAY_HARNESS_MONITOR_RECORDER_H
 
 #include <chrono>
 #include <cstddef>
@@ -73,4 +73,4 @@ class MonitorRecorder {
 
 }  // namespace audio
 
-#endif  // MCIPLAY_TESTS_AUDIO_MONITOR_RECORDER_H
+#endif  // MCIPLAY_HARNESS_MONITOR_RECORDER_H

@@ -1,4 +1,4 @@
-// The audio test tools from a shell, for checks by hand and for scripts:
+// The sound harness from a shell, for checks by hand and for scripts:
 //
 //   audio_tool serve [pipewire]       starts a private server (pulseaudio,
 //                                     or PipeWire) with a null sink, prints
@@ -22,10 +22,10 @@
 #include <string>
 #include <thread>
 
-#include "tests/audio/monitor_recorder.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
-#include "tests/audio/sound_server.h"
+#include "harness/monitor_recorder.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
+#include "harness/sound_server.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/audio/signal_compare.h"
+#include "harness/signal_compare.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 // reach it through the environment ClientEnv gives; nothing of the user's
 // own sound setup is touched, and no client started with that environment
 // spawns a server of its own.
-#ifndef MCIPLAY_TESTS_AUDIO_SOUND_SERVER_H
-#define MCIPLAY_TESTS_AUDIO_SOUND_SERVER_H
+#ifndef MCIPLAY_HARNESS_SOUND_SERVER_H
+#define MCIPLAY_HARNESS_SOUND_SERVER_H
 
 #include <sys/types.h>
 
@@ -70,4 +70,4 @@ class SoundServer {
 
 }  // namespace audio
 
-#endif  // MCIPLAY_TESTS_AUDIO_SOUND_SERVER_H
+#endif  // MCIPLAY_HARNESS_SOUND_SERVER_H

@@ -1,14 +1,14 @@
 // The comparison the listening tests rely on, on recordings made from the
 // rendering with known faults: it must find each fault, where it is and how
 // long, and pass a faithful recording however far into it the music starts.
-#include "tests/audio/signal_compare.h"
+#include "harness/signal_compare.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 
-#include "tests/audio/reference_render.h"
+#include "harness/reference_render.h"
 #include "xmgen/pieces.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // ratio, the places where the recording departs from it (gaps, clicks,
 // a skip that shifts the rest) and the difference in length.
 // Signals are interleaved stereo at 48 kHz.
-#ifndef MCIPLAY_TESTS_AUDIO_SIGNAL_COMPARE_H
-#define MCIPLAY_TESTS_AUDIO_SIGNAL_COMPARE_H
+#ifndef MCIPLAY_HARNESS_SIGNAL_COMPARE_H
+#define MCIPLAY_HARNESS_SIGNAL_COMPARE_H
 
 #include <cstddef>
 #include <optional>
@@ -51,4 +51,4 @@ std::string Describe(const Comparison& c);
 
 }  // namespace audio
 
-#endif  // MCIPLAY_TESTS_AUDIO_SIGNAL_COMPARE_H
+#endif  // MCIPLAY_HARNESS_SIGNAL_COMPARE_H
