@@ -33,6 +33,10 @@ inline std::string KindName(ServerKind kind) {
   return kind == ServerKind::kPulseAudio ? "PulseAudio" : "PipeWire";
 }
 inline void PrintTo(ServerKind kind, std::ostream* out) { *out << KindName(kind); }
+// Each case named after its server.
+inline std::string ServerName(const ::testing::TestParamInfo<ServerKind>& info) {
+  return KindName(info.param);
+}
 
 class Listening : public ::testing::TestWithParam<ServerKind> {
  protected:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "harness/pty_session.h"
+#include "tests/support/test_files.h"
 
 namespace audio {
 
@@ -58,7 +59,7 @@ class PlayerRun {
  private:
   void Watch();
 
-  std::string dir_;
+  TempDir dir_;
   pty::Session session_;
   int status_row_ = -1;
   SteadyTime played_at_{};

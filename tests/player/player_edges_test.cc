@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_lines.h"
 #include "tests/support/fake_platform.h"
 #include "player/mci_command.h"
 
@@ -131,9 +132,8 @@ void PlayAndWatch(Screens& screens, int passes) {
 }
 
 std::string StatusText(int hundredths, int width) {
-  std::string text = "Playing: 00:00." + std::string(1, '0' + hundredths / 10) +
-                     std::string(1, '0' + hundredths % 10) +
-                     " ...press a Key to stop.";
+  std::string text = StatusLine("00:00." + std::string(1, '0' + hundredths / 10) +
+                                std::string(1, '0' + hundredths % 10));
   text.resize(std::min<std::size_t>(text.size(), width - 1));
   text.erase(text.find_last_not_of(' ') + 1);  // as Row gives it
   return text;

@@ -8,18 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_lines.h"
 #include "tests/support/fake_platform.h"
 #include "player/mci_command.h"
 #include "player/player.h"
 
 namespace {
 
-const std::string kPlayLine = "play PELVARO_MCI ...  ok.";
-const std::string kCloseLine = "close PELVARO_MCI ...  ok.";
-
-int Count(const std::vector<std::string>& v, const std::string& s) {
-  return static_cast<int>(std::count(v.begin(), v.end(), s));
-}
+using fake::Count;
 
 // The clock when `command` was first sent, or -1.
 struct CommandClock {

@@ -8,24 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_lines.h"
 #include "tests/support/fake_platform.h"
 #include "player/mci_command.h"
 
 namespace {
 
-const std::string kOpenLine =
-    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.";
-const std::string kSetLine = "set PELVARO_MCI time format ms ...  ok.";
-const std::string kPlayLine = "play PELVARO_MCI ...  ok.";
-const std::string kCloseLine = "close PELVARO_MCI ...  ok.";
-
-std::string StatusLine(const std::string& time) {
-  return "Playing: " + time + " ...press a Key to stop.";
-}
-
-int Count(const std::vector<std::string>& v, const std::string& s) {
-  return static_cast<int>(std::count(v.begin(), v.end(), s));
-}
+using fake::Count;
 
 // Fails `failing` with "device says no"; everything else plays as usual.
 fake::DeviceScript Failing(const std::string& failing) {
@@ -52,7 +41,7 @@ TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
 
   EXPECT_EQ(RunPlayer(), 0);
 
-  std::string expected = kOpenLine + "\r\n" + kSetLine + "\r\n" + kPlayLine +
+  std::string expected = kOpenLine + "\r\n" + kTimeFormatLine + "\r\n" + kPlayLine +
                          "\r\n";
   for (const char* t : {"00:00.00", "00:00.01", "00:00.02", "00:00.03",
                         "00:00.04"}) {
@@ -63,7 +52,7 @@ TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
   EXPECT_EQ(fake::console().bytes, expected);
 
   EXPECT_EQ(fake::Row(0), kOpenLine);
-  EXPECT_EQ(fake::Row(1), kSetLine);
+  EXPECT_EQ(fake::Row(1), kTimeFormatLine);
   EXPECT_EQ(fake::Row(2), kPlayLine);
   EXPECT_EQ(fake::Row(3), kCloseLine);
   EXPECT_EQ(fake::Row(4), "Done!");
@@ -304,9 +293,7 @@ TEST_F(PlayerTest, ToAFileOnlyTheLinesAreWritten) {
   fake::UseDevice(script);
   fake::Type(1000, 'x');
   EXPECT_EQ(RunPlayer(), 0);
-  EXPECT_EQ(fake::console().bytes,
-            kOpenLine + "\r\n" + kSetLine + "\r\n" + kPlayLine + "\r\n" +
-                kCloseLine + "\r\nDone!\r\nPress a key to exit\r\n");
+  EXPECT_EQ(fake::console().bytes, kLinesOfAWholeRun);
   // Each finished line was written out at once, the prompt before the
   // wait for a key began.
   const auto& writes = fake::console().writes;

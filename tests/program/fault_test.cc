@@ -14,10 +14,8 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
-
-std::string PlayMs(int ms) { return "MCIPLAY_SCRIPT_MS=" + std::to_string(ms); }
 
 // The program started by bash, with "$0" standing for it; the line echoes
 // the program's exit code when it is done.

@@ -12,11 +12,11 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
 
 pty::Command Program() {
-  return pty::Command{{MCIPLAY_SCRIPTED}, {"MCIPLAY_SCRIPT_MS=600000"}, {}};
+  return pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(600000)}, {}};
 }
 
 std::string Times(int count, const std::string& text) {

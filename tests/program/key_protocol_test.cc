@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
 
 constexpr int kPushed = 15;  // the flags the program asks for
@@ -40,8 +40,7 @@ std::string Release(int code, int modifiers = 1) {
 constexpr int kLeftShift = 57441;
 
 pty::Command Program(int ms) {
-  return pty::Command{
-      {MCIPLAY_SCRIPTED}, {"MCIPLAY_SCRIPT_MS=" + std::to_string(ms)}, {}};
+  return pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(ms)}, {}};
 }
 
 // A terminal that speaks the protocol, the program started in it and
@@ -180,10 +179,7 @@ TEST(KeyProtocol, SilentTerminalIsTakenForOneWithoutIt) {
 TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
   pty::Session session(24, 80);
   session.SpeakKeyProtocol(true);
-  ASSERT_TRUE(session.Start(pty::Command{
-      {"/bin/bash", "--norc", "--noprofile", "-i"},
-      {"PS1=$ ", "HISTFILE=/dev/null", "MCIPLAY_SCRIPT_MS=60000"},
-      {}}));
+  ASSERT_TRUE(session.Start(InteractiveShell({PlayMs(60000)})));
   ASSERT_TRUE(session.WaitForText("$", kLong));
   session.Send(std::string(MCIPLAY_SCRIPTED) + "\r");
   ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
@@ -195,14 +191,7 @@ TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
   ASSERT_TRUE(session.WaitForText("Stopped", kLong)) << Shown(session);
   EXPECT_EQ(session.KeyFlags(), 0);
   EXPECT_EQ(session.KeyFlagPops(), 1);
-  ASSERT_TRUE(session.WaitUntil(
-      [&] {
-        std::string seen = session.Transcript();
-        std::size_t at = seen.rfind("Stopped");
-        return at != std::string::npos &&
-               seen.find("$ ", at) != std::string::npos;
-      },
-      kLong));
+  ASSERT_TRUE(WaitForShellAfter(session, "Stopped"));
   session.Send("echo clean\r");
   EXPECT_TRUE(session.WaitUntil(
       [&] {
@@ -225,15 +214,7 @@ TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
   EXPECT_EQ(session.KeyFlags(), 0);
   // Typed only once the shell prompts again: the program drops input it
   // has not read when it ends.
-  ASSERT_TRUE(session.WaitUntil(
-      [&] {
-        std::string seen = session.Transcript();
-        std::size_t at = seen.rfind(kPrompt);
-        return at != std::string::npos &&
-               seen.find("$ ", at) != std::string::npos;
-      },
-      kLong))
-      << Shown(session);
+  ASSERT_TRUE(WaitForShellAfter(session, kPrompt)) << Shown(session);
   session.Send("exit\r");
   ExpectExitZero(session);
 }
@@ -243,10 +224,7 @@ TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
 TEST(KeyProtocol, BackgroundJobAsksOnceInTheForeground) {
   pty::Session session(24, 80);
   session.SpeakKeyProtocol(true);
-  ASSERT_TRUE(session.Start(pty::Command{
-      {"/bin/bash", "--norc", "--noprofile", "-i"},
-      {"PS1=$ ", "HISTFILE=/dev/null", "MCIPLAY_SCRIPT_MS=60000"},
-      {}}));
+  ASSERT_TRUE(session.Start(InteractiveShell({PlayMs(60000)})));
   ASSERT_TRUE(session.WaitForText("$", kLong));
   session.Send(std::string(MCIPLAY_SCRIPTED) + " &\r");
   ASSERT_TRUE(session.WaitForText(kPlayLine, kLong));
@@ -265,14 +243,7 @@ TEST(KeyProtocol, BackgroundJobAsksOnceInTheForeground) {
   ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlagPops() == 1; },
                                 kLong));
   EXPECT_EQ(session.KeyFlags(), 0);
-  ASSERT_TRUE(session.WaitUntil(
-      [&] {
-        std::string seen = session.Transcript();
-        std::size_t at = seen.rfind(kPrompt);
-        return at != std::string::npos &&
-               seen.find("$ ", at) != std::string::npos;
-      },
-      kLong));
+  ASSERT_TRUE(WaitForShellAfter(session, kPrompt));
   session.Send("exit\r");
   ExpectExitZero(session);
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
 
 class RealProgram : public testing::Test {

@@ -16,10 +16,8 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
-
-std::string PlayMs(int ms) { return "MCIPLAY_SCRIPT_MS=" + std::to_string(ms); }
 
 // The program started by a shell line, with "$0" standing for it.
 pty::Command ThroughShell(const std::string& line, std::vector<std::string> env,
@@ -95,8 +93,8 @@ TEST(File, ASignalMidPlayKeepsTheFinishedLines) {
   pty::Session session(24, 80);
   ASSERT_TRUE(session.Start(
       ThroughShell("exec \"$0\" > out.txt", {PlayMs(60000)}, dir.path())));
-  const std::string lines = std::string(kOpenLine) + "\r\n" + kTimeLine +
-                            "\r\n" + kPlayLine + "\r\n";
+  const std::string lines =
+      kOpenLine + "\r\n" + kTimeFormatLine + "\r\n" + kPlayLine + "\r\n";
   EXPECT_TRUE(session.WaitUntil(
       [&] { return ReadFile(dir.File("out.txt")) == lines; }, kLong));
   session.Kill(SIGTERM);
@@ -117,10 +115,7 @@ TEST(JobControl, UnderAWrapperScriptTwentyStopsAndResumes) {
     std::fclose(f);
   }
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(pty::Command{
-      {"/bin/bash", "--norc", "--noprofile", "-i"},
-      {"PS1=$ ", "HISTFILE=/dev/null", PlayMs(600000)},
-      {}}));
+  ASSERT_TRUE(session.Start(InteractiveShell({PlayMs(600000)})));
   ASSERT_TRUE(session.WaitForText("$", kLong));
   auto seen_after = [&](std::size_t from, const std::string& text) {
     return session.WaitUntil(

@@ -14,10 +14,8 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
-
-std::string PlayMs(int ms) { return "MCIPLAY_SCRIPT_MS=" + std::to_string(ms); }
 
 pty::Command Program(std::vector<std::string> env) {
   return pty::Command{{MCIPLAY_SCRIPTED}, std::move(env), {}};
@@ -128,9 +126,7 @@ TEST(Terminal, FailedOpenPromptsAndEndsOnAKey) {
   pty::Session session(24, 80);
   ASSERT_TRUE(session.Start(Program({"MCIPLAY_SCRIPT_FAIL=open"})));
   ASSERT_TRUE(session.WaitForRowText(1, kPrompt, kLong));
-  EXPECT_EQ(session.Row(0),
-            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
-            "Device refused.");
+  EXPECT_EQ(session.Row(0), kOpenFailed + "Device refused.");
   session.Send("z");
   ExpectExitZero(session);
   EXPECT_TRUE(SameSettings(session.SettingsBefore(), session.SettingsNow()));
@@ -176,24 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
 class InAShell : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(session.Start(pty::Command{
-        {"/bin/bash", "--norc", "--noprofile", "-i"},
-        {"PS1=$ ", "HISTFILE=/dev/null", PlayMs(60000)},
-        {}}));
+    ASSERT_TRUE(session.Start(InteractiveShell({PlayMs(60000)})));
     ASSERT_TRUE(session.WaitForText("$", kLong));
-  }
-
-  // Waits until the shell prompts again after `text` has been written.
-  // Keys typed before that could be lost.
-  bool WaitForShellAfter(const std::string& text) {
-    return session.WaitUntil(
-        [&] {
-          std::string seen = session.Transcript();
-          std::size_t at = seen.rfind(text);
-          return at != std::string::npos &&
-                 seen.find("$ ", at + text.size()) != std::string::npos;
-        },
-        kLong);
   }
 
   // Waits until the position line is drawn after `text` was written.
@@ -215,7 +195,7 @@ class InAShell : public testing::Test {
     ASSERT_TRUE(session.WaitForText(kCloseLine, kLong)) << Shown(session);
     ASSERT_TRUE(session.WaitForText(kPrompt, kLong));
     session.Send("x");
-    ASSERT_TRUE(WaitForShellAfter(kPrompt)) << Shown(session);
+    ASSERT_TRUE(WaitForShellAfter(session, kPrompt)) << Shown(session);
     session.Send("echo \"exit code $?\"\r");
     EXPECT_TRUE(session.WaitForText("exit code 0", kLong)) << Shown(session);
     session.Send("exit\r");
@@ -230,7 +210,7 @@ TEST_F(InAShell, SuspendedAndResumedItTakesKeysAgain) {
   ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
   session.Send("\x1a");  // Ctrl+Z
   ASSERT_TRUE(session.WaitForText("Stopped", kLong));
-  ASSERT_TRUE(WaitForShellAfter("Stopped")) << Shown(session);
+  ASSERT_TRUE(WaitForShellAfter(session, "Stopped")) << Shown(session);
   session.Send("fg\r");
   // (It may go on on its old row: the program keeps the row it read before
   // the stop.)
@@ -255,7 +235,7 @@ TEST_F(InAShell, StartedInTheBackgroundItWaitsForTheForeground) {
       kLong))
       << Shown(session);
   EXPECT_EQ(session.FindRow("not found"), -1) << Shown(session);
-  ASSERT_TRUE(WaitForShellAfter("clean")) << Shown(session);
+  ASSERT_TRUE(WaitForShellAfter(session, "clean")) << Shown(session);
   session.Send("fg\r");
   ASSERT_TRUE(WaitForPlayingAfter("fg\r\n")) << Shown(session);
   StopEndAndCheckExitCode();
@@ -271,9 +251,7 @@ TEST(Terminal, OutputToAFileWhileKeysComeFromTheTerminal) {
   ASSERT_TRUE(session.Running());
   session.Send("y");
   ExpectExitZero(session);
-  EXPECT_EQ(ReadFile(dir.File("out.txt")),
-            std::string(kOpenLine) + "\r\n" + kTimeLine + "\r\n" + kPlayLine +
-                "\r\n" + kCloseLine + "\r\nDone!\r\n" + kPrompt + "\r\n");
+  EXPECT_EQ(ReadFile(dir.File("out.txt")), kLinesOfAWholeRun);
   for (const std::string& row : session.Screen()) EXPECT_EQ(row, "");
   EXPECT_TRUE(SameSettings(session.SettingsBefore(), session.SettingsNow()));
 }

@@ -18,12 +18,11 @@
 
 namespace {
 
-using namespace e2e;
+using namespace screen;
 using pty::Millis;
 
 pty::Command Program(int ms) {
-  return pty::Command{
-      {MCIPLAY_SCRIPTED}, {"MCIPLAY_SCRIPT_MS=" + std::to_string(ms)}, {}};
+  return pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(ms)}, {}};
 }
 
 // The main thread's processor time, in clock ticks, and its voluntary

@@ -10,10 +10,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
+#include "tests/support/expected_lines.h"
 #include "tests/support/test_files.h"
 #include "xmgen/pieces.h"
 
@@ -27,13 +27,6 @@ struct Outcome {
   std::string err;
   Clock::duration elapsed{};
 };
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Runs the program in `dir` with stdin from /dev/null and PVL_MCI_OUTPUT
 // set to `output` (unset when null). With `term_after`, sends SIGTERM that
@@ -77,18 +70,10 @@ Outcome RunProgram(const TempDir& dir, const char* output,
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   run.elapsed = Clock::now() - start;
-  run.out = Slurp(out);
-  run.err = Slurp(err);
+  run.out = ReadFile(out);
+  run.err = ReadFile(err);
   return run;
 }
-
-constexpr char kFullRun[] =
-    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.\r\n"
-    "set PELVARO_MCI time format ms ...  ok.\r\n"
-    "play PELVARO_MCI ...  ok.\r\n"
-    "close PELVARO_MCI ...  ok.\r\n"
-    "Done!\r\n"
-    "Press a key to exit\r\n";
 
 class Program : public ::testing::Test {
  protected:
@@ -103,7 +88,7 @@ TEST_F(Program, PlaysThePieceToItsEndAndExits) {
   Outcome run = RunProgram(dir_, "null");
   ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
-  EXPECT_EQ(run.out, kFullRun);
+  EXPECT_EQ(run.out, kLinesOfAWholeRun);
   EXPECT_EQ(run.err, "");
   // The piece in the current directory, not the bundled one, was played:
   // about its length.
@@ -117,7 +102,7 @@ TEST_F(Program, TheDefaultOutputPrintsNothingOfItsOwn) {
   Outcome run = RunProgram(dir_, nullptr);
   ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
-  EXPECT_EQ(run.out, kFullRun);
+  EXPECT_EQ(run.out, kLinesOfAWholeRun);
   EXPECT_EQ(run.err, "");
 }
 
@@ -139,22 +124,21 @@ TEST_P(NoSoundCard, NothingReachesStandardError) {
 
   ASSERT_TRUE(WIFEXITED(with_auto.status)) << with_auto.status;
   EXPECT_EQ(WEXITSTATUS(with_auto.status), 0);
-  EXPECT_EQ(with_auto.out, kFullRun);
+  EXPECT_EQ(with_auto.out, kLinesOfAWholeRun);
   EXPECT_EQ(with_auto.err, "");
 
   ASSERT_TRUE(WIFEXITED(with_device.status)) << with_device.status;
   EXPECT_EQ(WEXITSTATUS(with_device.status), 0);
   EXPECT_EQ(with_device.err, "");
-  const std::string open_line = "open no-sn.xm type pvl_mci alias PELVARO_MCI ... ";
-  if (with_device.out == kFullRun) {
+  if (with_device.out == kLinesOfAWholeRun) {
     // This machine has a sound card after all, and it played.
     EXPECT_TRUE(config.empty());
     return;
   }
-  const std::string failed = open_line + " Error: No sound output: ";
+  const std::string failed = kOpenFailed + "No sound output: ";
   ASSERT_EQ(with_device.out.compare(0, failed.size(), failed), 0) << with_device.out;
   const std::string rest = with_device.out.substr(failed.size());
-  const std::string tail = ".\r\nPress a key to exit\r\n";
+  const std::string tail = ".\r\n" + kPrompt + "\r\n";
   ASSERT_GT(rest.size(), tail.size()) << with_device.out;
   EXPECT_EQ(rest.substr(rest.size() - tail.size()), tail);
   // The reason, on the open line alone.
@@ -182,9 +166,7 @@ TEST_F(Program, AMissingFileFailsTheOpenLine) {
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
   EXPECT_EQ(run.out,
-            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
-            "The file cannot be found.\r\n"
-            "Press a key to exit\r\n");
+            kOpenFailed + "The file cannot be found.\r\n" + kPrompt + "\r\n");
   EXPECT_EQ(run.err, "");
 }
 
@@ -196,9 +178,8 @@ TEST_F(Program, AFolderOfThePiecesNameHereFailsInsteadOfPlayingTheBundledOne) {
   Outcome run = RunProgram(dir_, "null");
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(run.out,
-            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
-            "The file cannot be read: it is a directory.\r\n"
-            "Press a key to exit\r\n");
+            kOpenFailed + "The file cannot be read: it is a directory.\r\n" +
+                kPrompt + "\r\n");
 }
 
 TEST_F(Program, ADamagedFileFailsTheOpenLineCleanly) {
@@ -207,9 +188,8 @@ TEST_F(Program, ADamagedFileFailsTheOpenLineCleanly) {
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
   EXPECT_EQ(run.out,
-            "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  Error: "
-            "The file is not one the device can play.\r\n"
-            "Press a key to exit\r\n");
+            kOpenFailed + "The file is not one the device can play.\r\n" +
+                kPrompt + "\r\n");
   EXPECT_EQ(run.err, "");
 }
 

@@ -180,7 +180,7 @@ TEST_F(OddElements, MissingFilesAreNotFoundAndDirectoriesNotRead) {
   EXPECT_EQ(Send("open \"" + dir_.File("none.xm") + "\" type pvl_mci alias a"),
             MCIERR_FILE_NOT_FOUND);
   EXPECT_STREQ(reply_, "The file cannot be found.");
-  EXPECT_EQ(Send("open \"" + dir_.path() + "\" type pvl_mci alias a"),
+  EXPECT_EQ(Send("open \"" + dir_.path().string() + "\" type pvl_mci alias a"),
             MCIERR_FILE_READ);
   EXPECT_STREQ(reply_, "The file cannot be read: it is a directory.");
   EXPECT_EQ(Send("open \"\" type pvl_mci alias a"), MCIERR_FILE_NOT_FOUND);

@@ -126,12 +126,7 @@ class LongPositions : public ::testing::Test {
     return reply;
   }
   // In steps of at most 100 ms, as a device that keeps up sees the time.
-  void Advance(int ms) {
-    for (; ms > 0; ms -= 100) {
-      clock_->Advance(milliseconds(std::min(ms, 100)));
-      ASSERT_TRUE(Settle(*last_));
-    }
-  }
+  void Advance(int ms) { ASSERT_TRUE(AdvanceInSteps(*clock_, *last_, ms, 100)); }
   void Open(const std::string& which) {
     Send("open " + which + " type long_test alias long");
     Send("set long time format ms");

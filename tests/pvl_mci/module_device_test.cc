@@ -30,12 +30,7 @@ class OnManualClock : public ::testing::Test {
 
   // Advances the clock in steps of at most 10 ms, as a device that keeps
   // up sees the time, and lets the device catch up after each.
-  void Advance(int ms) {
-    for (; ms > 0; ms -= 10) {
-      clock_.Advance(milliseconds(std::min(ms, 10)));
-      ASSERT_TRUE(Settle(*device_));
-    }
-  }
+  void Advance(int ms) { ASSERT_TRUE(AdvanceInSteps(clock_, *device_, ms, 10)); }
   // Moves the clock on at once, as it does for a process that was stopped.
   void Jump(int ms) {
     clock_.Advance(milliseconds(ms));

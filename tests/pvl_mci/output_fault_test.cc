@@ -105,12 +105,7 @@ class OutputFault : public ::testing::TestWithParam<Fault> {
               0u);
   }
   // In steps of at most 10 ms, as a device that keeps up sees the time.
-  void Advance(int ms) {
-    for (; ms > 0; ms -= 10) {
-      clock_.Advance(milliseconds(std::min(ms, 10)));
-      ASSERT_TRUE(Settle(*device_));
-    }
-  }
+  void Advance(int ms) { ASSERT_TRUE(AdvanceInSteps(clock_, *device_, ms, 10)); }
   // Each command, then the device catching up before the clock moves on.
   void Do(mci::Result result) {
     ASSERT_EQ(result.error, 0u);

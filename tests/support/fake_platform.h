@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -80,6 +81,11 @@ void Schedule(std::uint64_t at_ms, INPUT_RECORD record);
 void Resize(int width);
 // A press and a release of `c` at `at_ms`.
 void Type(std::uint64_t at_ms, char c);
+
+// How many of `v` (commands, writes) are `s`.
+inline int Count(const std::vector<std::string>& v, const std::string& s) {
+  return static_cast<int>(std::count(v.begin(), v.end(), s));
+}
 
 // Copies `text` into a reply buffer of `length`, NUL-terminated, truncated.
 void Reply(char* reply, UINT length, const std::string& text);

@@ -1,5 +1,6 @@
-// A clock for the device that moves only when the test advances it, and a
-// wait for the device's audio thread to have caught up with it.
+// A clock for the device that moves only when the test advances it, a wait
+// for the device's audio thread to have caught up with it, and the two
+// together.
 #ifndef MCIPLAY_TESTS_SUPPORT_MANUAL_CLOCK_H
 #define MCIPLAY_TESTS_SUPPORT_MANUAL_CLOCK_H
 
@@ -69,6 +70,18 @@ inline bool Settle(pvl::ModuleDevice& device) {
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   return false;
+}
+
+// Moves the clock on by `ms` in steps of at most `step_ms`, as a device that
+// keeps up sees the time, and lets the device catch up after each step;
+// false when it did not.
+inline bool AdvanceInSteps(ManualClock& clock, pvl::ModuleDevice& device,
+                           int ms, int step_ms) {
+  for (; ms > 0; ms -= step_ms) {
+    clock.Advance(std::chrono::milliseconds(std::min(ms, step_ms)));
+    if (!Settle(device)) return false;
+  }
+  return true;
 }
 
 #endif  // MCIPLAY_TESTS_SUPPORT_MANUAL_CLOCK_H

@@ -1,20 +1,16 @@
 #include "tests/support/screen_checks.h"
 
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-namespace e2e {
+namespace screen {
 
 int ShownHundredths(const std::string& row) {
   static const std::regex kStatus(
@@ -22,6 +18,17 @@ int ShownHundredths(const std::string& row) {
   std::smatch m;
   if (!std::regex_match(row, m, kStatus)) return -1;
   return std::stoi(m[1]) * 6000 + std::stoi(m[2]) * 100 + std::stoi(m[3]);
+}
+
+std::vector<int> DrawnPositions(const std::string& transcript) {
+  static const std::regex kTime(R"(Playing: (\d\d):(\d\d)\.(\d\d))");
+  std::vector<int> positions;
+  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kTime), end;
+       it != end; ++it) {
+    positions.push_back(std::stoi((*it)[1]) * 6000 +
+                        std::stoi((*it)[2]) * 100 + std::stoi((*it)[3]));
+  }
+  return positions;
 }
 
 bool SameSettings(const termios& a, const termios& b) {
@@ -45,10 +52,10 @@ void ExpectExitZero(pty::Session& session) {
   EXPECT_EQ(WEXITSTATUS(*status), 0);
 }
 
-void ExpectCommandLines(const pty::Session& session) {
-  EXPECT_EQ(session.Row(0), kOpenLine);
-  EXPECT_EQ(session.Row(1), kTimeLine);
-  EXPECT_EQ(session.Row(2), kPlayLine);
+void ExpectCommandLines(const pty::Session& session, int top) {
+  EXPECT_EQ(session.Row(top), kOpenLine);
+  EXPECT_EQ(session.Row(top + 1), kTimeFormatLine);
+  EXPECT_EQ(session.Row(top + 2), kPlayLine);
 }
 
 // The position a status line cut to `width` - 1 columns shows, or -1.
@@ -103,24 +110,22 @@ void ExpectClosingScreen(const pty::Session& session) {
   EXPECT_EQ(session.FindRow("Playing:"), -1);
 }
 
-TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "mciplay-e2e-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) != nullptr) path_ = name.data();
+std::string PlayMs(int ms) { return "MCIPLAY_SCRIPT_MS=" + std::to_string(ms); }
+
+pty::Command InteractiveShell(std::vector<std::string> env) {
+  env.insert(env.begin(), {"PS1=$ ", "HISTFILE=/dev/null"});
+  return pty::Command{{"/bin/bash", "--norc", "--noprofile", "-i"}, std::move(env), {}};
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+bool WaitForShellAfter(pty::Session& session, const std::string& text) {
+  return session.WaitUntil(
+      [&] {
+        std::string seen = session.Transcript();
+        std::size_t at = seen.rfind(text);
+        return at != std::string::npos &&
+               seen.find("$ ", at + text.size()) != std::string::npos;
+      },
+      kLong);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace e2e
+}  // namespace screen

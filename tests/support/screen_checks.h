@@ -1,22 +1,20 @@
-// What the end-to-end tests expect to see of the program in a terminal, as
-// checks shared by the runs of its builds.
+// What the tests of the program in a pseudo-terminal expect to see of it,
+// as checks shared by the runs of its builds, and the shell some of them
+// start it from.
 #ifndef MCIPLAY_TESTS_SUPPORT_SCREEN_CHECKS_H
 #define MCIPLAY_TESTS_SUPPORT_SCREEN_CHECKS_H
 
 #include <termios.h>
 
 #include <string>
+#include <vector>
 
 #include "harness/pty_session.h"
+#include "tests/support/expected_lines.h"
+#include "tests/support/test_files.h"
 
-namespace e2e {
+namespace screen {
 
-inline constexpr char kOpenLine[] =
-    "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.";
-inline constexpr char kTimeLine[] = "set PELVARO_MCI time format ms ...  ok.";
-inline constexpr char kPlayLine[] = "play PELVARO_MCI ...  ok.";
-inline constexpr char kCloseLine[] = "close PELVARO_MCI ...  ok.";
-inline constexpr char kPrompt[] = "Press a key to exit";
 // The row of the position line in a terminal that starts blank.
 inline constexpr int kStatusRow = 3;
 inline const pty::Millis kLong(8000);
@@ -24,6 +22,9 @@ inline const pty::Millis kLong(8000);
 // The position a status line shows, in hundredths, or -1 when the text is
 // not a status line.
 int ShownHundredths(const std::string& row);
+
+// Every position drawn, in order, from the raw bytes the program wrote.
+std::vector<int> DrawnPositions(const std::string& transcript);
 
 bool SameSettings(const termios& a, const termios& b);
 
@@ -33,8 +34,9 @@ std::string Shown(const pty::Session& session);
 // Expects a normal end with exit code 0.
 void ExpectExitZero(pty::Session& session);
 
-// The open, time-format and play lines on the first three rows.
-void ExpectCommandLines(const pty::Session& session);
+// The open, time-format and play lines on the first three rows, or from
+// row `top` on.
+void ExpectCommandLines(const pty::Session& session, int top = 0);
 
 // Watches the status row for `span`: every sample is a status line, the
 // cursor stays on that row, the position never goes back and does change,
@@ -49,22 +51,17 @@ void ExpectRedrawnInPlaceAt(pty::Session& session, int row, pty::Millis span);
 // the prompt, and no position line left.
 void ExpectClosingScreen(const pty::Session& session);
 
-// A directory of the test's own, removed with its contents afterwards.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+// The setting that has the scripted media service play for `ms`.
+std::string PlayMs(int ms);
 
- private:
-  std::string path_;
-};
+// An interactive bash with job control, "$ " for its prompt, no history,
+// and `env` added.
+pty::Command InteractiveShell(std::vector<std::string> env);
 
-std::string ReadFile(const std::string& path);
+// Waits until the shell prompts again after the last `text` written: keys
+// typed before that could be lost.
+bool WaitForShellAfter(pty::Session& session, const std::string& text);
 
-}  // namespace e2e
+}  // namespace screen
 
 #endif  // MCIPLAY_TESTS_SUPPORT_SCREEN_CHECKS_H

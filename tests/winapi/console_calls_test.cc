@@ -15,34 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "harness/pty_session.h"
+#include "tests/support/test_files.h"
 
 extern char** environ;
 
 namespace {
 
 using pty::Millis;
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/mciplay-console-XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string operator/(const std::string& name) const {
-    return path_ + "/" + name;
-  }
-
- private:
-  std::string path_;
-};
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The number in field `index` (0 is the command's name) of a result line.
 long Field(const std::string& line, std::size_t index) {
@@ -59,7 +38,7 @@ long Field(const std::string& line, std::size_t index) {
 // output into `out_fd`, its standard error into a file; gives its status.
 int RunWithoutTerminal(const TempDir& dir, const std::string& input,
                        int out_fd, std::vector<std::string> commands) {
-  std::string log = "PROBE_LOG=" + dir / "log";
+  std::string log = "PROBE_LOG=" + dir.File("log");
   std::vector<char*> env;
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
   env.push_back(log.data());
@@ -69,7 +48,7 @@ int RunWithoutTerminal(const TempDir& dir, const std::string& input,
   for (std::string& c : commands) argv.push_back(c.data());
   argv.push_back(nullptr);
 
-  std::string err = dir / "stderr";
+  std::string err = dir.File("stderr");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
@@ -102,7 +81,7 @@ TEST(NotATerminal, EveryConsoleCallFailsAtOnce) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 
-  std::vector<std::string> log = Lines(dir / "log");
+  std::vector<std::string> log = Lines(ReadFile(dir.File("log")));
   ASSERT_EQ(log.size(), 10u);
   EXPECT_EQ(log[0], "mode 0 0 0");
   // /dev/null is a character device, the pipe a pipe, stderr a file.
@@ -120,13 +99,13 @@ TEST(NotATerminal, EveryConsoleCallFailsAtOnce) {
 
 TEST(NotATerminal, FileTypesOfFilesAndPipes) {
   TempDir dir;
-  std::ofstream(dir / "in.txt") << "keys";
+  std::ofstream(dir.File("in.txt")) << "keys";
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  RunWithoutTerminal(dir, dir / "in.txt", out[1], {"type", "mode", "peek:4"});
+  RunWithoutTerminal(dir, dir.File("in.txt"), out[1], {"type", "mode", "peek:4"});
   close(out[1]);
   close(out[0]);
-  std::vector<std::string> log = Lines(dir / "log");
+  std::vector<std::string> log = Lines(ReadFile(dir.File("log")));
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[0], "type 1 3 1");
   EXPECT_EQ(log[1], "mode 0 0 0");
@@ -143,7 +122,7 @@ TEST(NotATerminal, WriteToAClosedPipeFailsWithoutKillingTheProgram) {
   close(out[1]);
   ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Lines(dir / "log"),
+  EXPECT_EQ(Lines(ReadFile(dir.File("log"))),
             (std::vector<std::string>{"print 0 0", "print 0 0"}));
 }
 
@@ -157,7 +136,7 @@ TEST(NotATerminal, CaseBlindComparisonAndSleep) {
                       "sleep:120", "badhandle"});
   close(out[1]);
   close(out[0]);
-  std::vector<std::string> log = Lines(dir / "log");
+  std::vector<std::string> log = Lines(ReadFile(dir.File("log")));
   ASSERT_EQ(log.size(), 8u);
   EXPECT_EQ(log[0], "cmp 0");
   EXPECT_EQ(log[1], "cmp 1");
@@ -186,7 +165,7 @@ struct ProbeRun {
       command.argv = {CONSOLE_PROBE};
     }
     command.argv.insert(command.argv.end(), commands.begin(), commands.end());
-    command.env = {"PROBE_LOG=" + dir / "log"};
+    command.env = {"PROBE_LOG=" + dir.File("log")};
     return session.Start(command);
   }
   // Keys typed before the probe has set up its terminal would be echoed.
@@ -198,7 +177,7 @@ struct ProbeRun {
   std::vector<std::string> Finish() {
     std::optional<int> status = session.WaitExit(Millis(10000));
     EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    return Lines(dir / "log");
+    return Lines(ReadFile(dir.File("log")));
   }
 };
 
@@ -296,7 +275,7 @@ TEST(OnATerminal, RepeatsOfAHeldKeyFoldIntoThePressNotYetRead) {
   const std::string repeat = "\x1b[104;1:2u";
   run.session.Send("\x1b[104u" + repeat + repeat + repeat + repeat + repeat);
   ASSERT_TRUE(run.session.WaitUntil(
-      [&] { return Lines(run.dir / "log").size() >= 4; }, Millis(5000)));
+      [&] { return Lines(ReadFile(run.dir.File("log"))).size() >= 4; }, Millis(5000)));
   run.session.Send(repeat + repeat + "\x1b[104;1:3u");
   std::vector<std::string> log = run.Finish();
   ASSERT_EQ(log.size(), 6u);

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/pty_session.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -33,15 +34,10 @@ int Requests(const std::string& transcript) {
 }
 
 struct Probe {
-  std::string log;
+  TempDir dir;
+  std::string log = dir.File("log");
   pty::Session session;
-  Probe(int rows, int cols) : session(rows, cols) {
-    char tmpl[] = "/tmp/cursor-model-XXXXXX";
-    int fd = mkstemp(tmpl);
-    close(fd);
-    log = tmpl;
-  }
-  ~Probe() { unlink(log.c_str()); }
+  Probe(int rows, int cols) : session(rows, cols) {}
 
   std::vector<std::string> Run(const std::vector<std::string>& commands) {
     pty::Command c;
@@ -51,10 +47,7 @@ struct Probe {
     EXPECT_TRUE(session.Start(c));
     std::optional<int> status = session.WaitExit(Millis(10000));
     EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    std::vector<std::string> lines;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    return Lines(ReadFile(log));
   }
 };
 
@@ -117,8 +110,7 @@ TEST(CursorRequests, AResizeMakesItAskAgain) {
   p.session.Send("k");
   std::optional<int> status = p.session.WaitExit(Millis(10000));
   ASSERT_TRUE(status && WIFEXITED(*status));
-  std::ifstream in(p.log);
-  for (std::string line; std::getline(in, line);) log.push_back(line);
+  log = Lines(ReadFile(p.log));
   ASSERT_GE(log.size(), 5u);
   EXPECT_EQ(Info(log[3]), "info 1 2 0 60 24");
   EXPECT_EQ(Info(log[4]), "info 1 2 0 60 24");

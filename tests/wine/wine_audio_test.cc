@@ -57,10 +57,8 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
   const std::vector<float> reference = audio::RenderReference(piece);
   ASSERT_FALSE(reference.empty());
-  RunDir run(root);
-  std::ofstream(run.path() / "no-sn.xm", std::ios::binary)
-      .write(reinterpret_cast<const char*>(piece.data()),
-             static_cast<std::streamsize>(piece.size()));
+  TempDir run(root);
+  run.Write("no-sn.xm", piece);
 
   pty::Command command;
   command.argv = {MCIPLAY_WINE64, (folder / "mciplay.exe").string()};
@@ -77,7 +75,7 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   std::vector<Shown> shown;
   ASSERT_TRUE(session.WaitUntil(
       [&] {
-        const int ms = ShownPosition(session.Row(status_row)) * 10;
+        const int ms = ShownHundredths(session.Row(status_row)) * 10;
         if (ms >= 0 && (shown.empty() || shown.back().ms != ms))
           shown.push_back({Clock::now(), ms});
         return session.FindRow(kCloseLine) >= 0;
