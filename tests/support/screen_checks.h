@@ -51,7 +51,8 @@ void ExpectRedrawnInPlaceAt(pty::Session& session, int row, pty::Millis span);
 // the prompt, and no position line left.
 void ExpectClosingScreen(const pty::Session& session);
 
-// The setting that has the scripted media service play for `ms`.
+// The setting that has the scripted media service (tests/support/ or
+// tests/wine/driver/) play for `ms`.
 std::string PlayMs(int ms);
 
 // An interactive bash with job control, "$ " for its prompt, no history,

@@ -1,6 +1,7 @@
-// A stand-in for the media service, for end-to-end runs of the program
-// without sound: it answers the program's commands from a script kept in
-// environment variables.
+// A stand-in for the media service, for runs of the whole program without
+// sound: it answers the program's commands from a script kept in
+// environment variables, whose names the scripted driver of the Windows
+// build (tests/wine/driver/) shares.
 //   MCIPLAY_SCRIPT_MS       how long the piece plays, in ms (default 2000)
 //   MCIPLAY_SCRIPT_FAIL     the first word of a command that fails
 //                           ("open", "set", "play", "close")

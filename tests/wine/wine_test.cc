@@ -53,9 +53,9 @@ class WineRun : public ::testing::Test {
     if (argv.empty()) argv = {MCIPLAY_WINE64, MCIPLAY_WINDOWS_EXE};
     command.argv = std::move(argv);
     command.env = WineEnv(root_ / prefix);
-    command.env.push_back("PVL_MCI_LENGTH_MS=" + std::to_string(length_ms));
+    command.env.push_back(screen::PlayMs(length_ms));
     // Wine's drive Z: is the root of the Unix file system.
-    command.env.push_back("PVL_MCI_LOG=Z:" + Log().string());
+    command.env.push_back("MCIPLAY_SCRIPT_LOG=Z:" + Log().string());
     command.dir = dir_.string();
     return command;
   }
