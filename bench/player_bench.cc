@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 namespace {
 

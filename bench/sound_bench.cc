@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "bench/tmux_pane.h"
-#include "tests/audio/sound_server.h"
-#include "tests/harness/pty_session.h"
+#include "harness/sound_server.h"
+#include "harness/pty_session.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "tests/audio/listening.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
 #include "xmgen/pieces.h"
 
 namespace audio {
@@ -76,12 +76,10 @@ TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
   EXPECT_TRUE(run.Leave());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()),
-                         [](const auto& info) { return KindName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()), ServerName);
 
 INSTANTIATE_TEST_SUITE_P(Servers, ListeningOnPulseAudio,
-                         ::testing::Values(ServerKind::kPulseAudio),
-                         [](const auto& info) { return KindName(info.param); });
+                         ::testing::Values(ServerKind::kPulseAudio), ServerName);
 
 }  // namespace
 }  // namespace audio

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/audio/monitor_recorder.h"
+#include "harness/monitor_recorder.h"
 #include "tests/audio/player_run.h"
-#include "tests/audio/signal_compare.h"
-#include "tests/audio/sound_server.h"
+#include "harness/signal_compare.h"
+#include "harness/sound_server.h"
 
 namespace audio {
 
@@ -33,6 +33,10 @@ inline std::string KindName(ServerKind kind) {
   return kind == ServerKind::kPulseAudio ? "PulseAudio" : "PipeWire";
 }
 inline void PrintTo(ServerKind kind, std::ostream* out) { *out << KindName(kind); }
+// Each case named after its server.
+inline std::string ServerName(const ::testing::TestParamInfo<ServerKind>& info) {
+  return KindName(info.param);
+}
 
 class Listening : public ::testing::TestWithParam<ServerKind> {
  protected:

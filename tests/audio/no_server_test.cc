@@ -10,8 +10,9 @@
 #include <fstream>
 
 #include "tests/audio/player_run.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
+#include "tests/support/test_files.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
 #include "xmgen/pieces.h"
 
 namespace audio {
@@ -20,17 +21,12 @@ namespace {
 class NoServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/mciplay-noserver-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    dir_ = temp_.path();
     std::ofstream(dir_ + "/client.conf") << "autospawn = no\n";
     std::ofstream(dir_ + "/asound.conf")
         << "pcm.!default { type file slave.pcm \"quiet\" file \"" << dir_
         << "/played.raw\" format \"raw\" }\npcm.quiet { type null }\n";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
   std::vector<std::string> Env(const char* output) const {
     return {"PULSE_SERVER=unix:" + dir_ + "/no-server-here",
@@ -38,6 +34,7 @@ class NoServer : public ::testing::Test {
             "ALSA_CONFIG_PATH=" + dir_ + "/asound.conf",
             std::string("PVL_MCI_OUTPUT=") + output};
   }
+  TempDir temp_;
   std::string dir_;
 };
 

@@ -4,19 +4,14 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+
+#include "tests/support/expected_lines.h"
 
 namespace audio {
 namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
-
-constexpr char kPlayLine[] = "play PELVARO_MCI ...  ok.";
-constexpr char kCloseLine[] = "close PELVARO_MCI ...  ok.";
-constexpr char kPrompt[] = "Press a key to exit";
 
 }  // namespace
 
@@ -26,10 +21,7 @@ long ShownPosition(const std::string& row) {
   return static_cast<long>(m) * 60000 + s * 1000 + h * 10;
 }
 
-PlayerRun::PlayerRun() : session_(24, 80) {
-  char pattern[] = "/tmp/mciplay-audio-XXXXXX";
-  if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-}
+PlayerRun::PlayerRun() : session_(24, 80) {}
 
 PlayerRun::~PlayerRun() {
   watching_ = false;
@@ -39,17 +31,13 @@ PlayerRun::~PlayerRun() {
     session_.Kill(SIGKILL);
     session_.WaitExit(milliseconds(5000));
   }
-  std::error_code ignored;
-  if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
 bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
                       const std::vector<std::string>& env) {
-  if (dir_.empty()) return false;
-  std::ofstream(dir_ + "/no-sn.xm", std::ios::binary)
-      .write(reinterpret_cast<const char*>(module.data()),
-             static_cast<std::streamsize>(module.size()));
-  if (!session_.Start(pty::Command{{MCIPLAY_EXE}, env, dir_})) return false;
+  if (dir_.path().empty()) return false;
+  dir_.Write("no-sn.xm", module);
+  if (!session_.Start(pty::Command{{MCIPLAY_EXE}, env, dir_.path()})) return false;
   if (!session_.WaitForText(kPlayLine, milliseconds(10000))) return false;
   played_at_ = steady_clock::now();
   status_row_ = session_.FindRow(kPlayLine) + 1;

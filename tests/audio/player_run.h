@@ -13,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
+#include "tests/support/test_files.h"
 
 namespace audio {
 
@@ -58,7 +59,7 @@ class PlayerRun {
  private:
   void Watch();
 
-  std::string dir_;
+  TempDir dir_;
   pty::Session session_;
   int status_row_ = -1;
   SteadyTime played_at_{};

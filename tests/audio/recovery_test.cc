@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tests/audio/listening.h"
+#include "tests/support/expected_lines.h"
 #include "xmgen/pieces.h"
 
 namespace audio {
@@ -26,9 +27,9 @@ std::vector<std::uint8_t> Continuous() { return xmgen::WriteXm(xmgen::DensePiece
 // The program's three command lines, its position line, and nothing else.
 void ExpectOnlyTheProgramsLines(const std::vector<std::string>& screen) {
   ASSERT_GE(screen.size(), 4u);
-  EXPECT_EQ(screen[0], "open no-sn.xm type pvl_mci alias PELVARO_MCI ...  ok.");
-  EXPECT_EQ(screen[1], "set PELVARO_MCI time format ms ...  ok.");
-  EXPECT_EQ(screen[2], "play PELVARO_MCI ...  ok.");
+  EXPECT_EQ(screen[0], kOpenLine);
+  EXPECT_EQ(screen[1], kTimeFormatLine);
+  EXPECT_EQ(screen[2], kPlayLine);
   EXPECT_EQ(screen[3].rfind("Playing: ", 0), 0u) << screen[3];
   for (std::size_t row = 4; row < screen.size(); ++row)
     EXPECT_EQ(screen[row], "") << "row " << row;
@@ -151,8 +152,7 @@ TEST(SilentOutput, AfterTheProgramWasStoppedItGoesOnWhereItWas) {
   EXPECT_TRUE(run.Leave());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::Values(ServerKind::kPulseAudio),
-                         [](const auto& info) { return KindName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::Values(ServerKind::kPulseAudio), ServerName);
 
 }  // namespace
 }  // namespace audio

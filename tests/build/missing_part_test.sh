@@ -11,7 +11,7 @@ for part in winapi winmm mci pvl_mci xmgen; do
   tree="$work/$part/src"
   mkdir -p "$tree"
   for entry in CMakeLists.txt CMakePresets.json cmake player console winapi \
-               winmm mci pvl_mci xmgen tests bench; do
+               winmm mci pvl_mci xmgen harness tests bench; do
     [ "$entry" = "$part" ] || cp -r "$source_dir/$entry" "$tree/"
   done
   if cmake -S "$tree" -B "$work/$part/build" -DMCIPLAY_TESTS=OFF \

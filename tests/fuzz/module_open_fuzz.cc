@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "../media/manual_clock.h"
+#include "tests/support/manual_clock.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
 

@@ -1,6 +1,6 @@
 // Checks of the harness itself, against the shell and stty, so that a fault
 // in an end-to-end test can be told from a fault of the harness.
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 
 #include <sys/wait.h>
 

@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "tests/audio/monitor_recorder.h"
-#include "tests/audio/reference_render.h"
-#include "tests/audio/signal_compare.h"
-#include "tests/audio/sound_server.h"
-#include "tests/harness/pty_session.h"
+#include "harness/monitor_recorder.h"
+#include "harness/reference_render.h"
+#include "harness/signal_compare.h"
+#include "harness/sound_server.h"
+#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 #include "xmgen/pieces.h"
 
@@ -57,10 +57,8 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
   const std::vector<float> reference = audio::RenderReference(piece);
   ASSERT_FALSE(reference.empty());
-  RunDir run(root);
-  std::ofstream(run.path() / "no-sn.xm", std::ios::binary)
-      .write(reinterpret_cast<const char*>(piece.data()),
-             static_cast<std::streamsize>(piece.size()));
+  TempDir run(root);
+  run.Write("no-sn.xm", piece);
 
   pty::Command command;
   command.argv = {MCIPLAY_WINE64, (folder / "mciplay.exe").string()};
@@ -77,7 +75,7 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   std::vector<Shown> shown;
   ASSERT_TRUE(session.WaitUntil(
       [&] {
-        const int ms = ShownPosition(session.Row(status_row)) * 10;
+        const int ms = ShownHundredths(session.Row(status_row)) * 10;
         if (ms >= 0 && (shown.empty() || shown.back().ms != ms))
           shown.push_back({Clock::now(), ms});
         return session.FindRow(kCloseLine) >= 0;

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 #include "xmgen/pieces.h"
 #include "xmgen/xm_writer.h"
@@ -36,7 +36,7 @@ class Package : public ::testing::Test {
     root_ = PrefixRoot();
     if (root_.empty() || !fs::exists(Folder()))
       GTEST_SKIP() << "no unzipped package: run the whole wine label";
-    run_ = std::make_unique<RunDir>(root_);
+    run_ = std::make_unique<TempDir>(root_);
     ASSERT_FALSE(run_->path().empty());
   }
 
@@ -61,12 +61,7 @@ class Package : public ::testing::Test {
         "' WINEDEBUG=-all '" MCIPLAY_WINE64 "' reg query "
         "'HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\MCI' /v pvl_mci "
         "2>/dev/null";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-      pclose(pipe);
-    }
+    const std::string out = OutputOf(command);
     const std::size_t at = out.find("REG_SZ");
     if (at == std::string::npos) return {};
     std::string data = out.substr(out.find_first_not_of(' ', at + 6));
@@ -84,15 +79,11 @@ class Package : public ::testing::Test {
   // A key after the prompt ends the program with exit code 0.
   static void ExpectPromptThenExit(pty::Session& session, int prompt_row) {
     EXPECT_EQ(session.Row(prompt_row), kPrompt);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_TRUE(session.Running()) << "the prompt did not wait for a key";
-    session.Send("\r");
-    EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
-    ExpectSettingsRestored(session);
+    ExpectWaitsThenExits(session);
   }
 
   fs::path root_;
-  std::unique_ptr<RunDir> run_;
+  std::unique_ptr<TempDir> run_;
 };
 
 TEST_F(Package, HoldsTheProgramTheDriverThePieceAndTheScripts) {
@@ -118,18 +109,16 @@ TEST_F(Package, PlaysTheBundledPieceUntilAKeyIsReleased) {
   ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout)) << session.Row(0);
   const int top = session.FindRow("open no-sn.xm");
   ASSERT_GE(top, 0);
-  EXPECT_EQ(session.Row(top), kOpenLine);
-  EXPECT_EQ(session.Row(top + 1), kSetLine);
-  EXPECT_EQ(session.Row(top + 2), kPlayLine);
+  screen::ExpectCommandLines(session, top);
 
   // The position runs on in place, on the row below the play line.
   const int status_row = top + 3;
   int first = -1, later = -1;
   ASSERT_TRUE(session.WaitUntil(
-      [&] { return (first = ShownPosition(session.Row(status_row))) >= 0; }, 10s))
+      [&] { return (first = ShownHundredths(session.Row(status_row))) >= 0; }, 10s))
       << session.Row(status_row);
   ASSERT_TRUE(session.WaitUntil(
-      [&] { return (later = ShownPosition(session.Row(status_row))) >= first + 50; },
+      [&] { return (later = ShownHundredths(session.Row(status_row))) >= first + 50; },
       10s))
       << session.Row(status_row);
   std::vector<int> drawn = DrawnPositions(session.Transcript());
@@ -149,9 +138,7 @@ TEST_F(Package, APieceOfKnownLengthEndsByItselfAtItsLength) {
   // In the current folder, the piece takes the place of the bundled one.
   constexpr int kLengthMs = 3000;
   const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
-  std::ofstream(run_->path() / "no-sn.xm", std::ios::binary)
-      .write(reinterpret_cast<const char*>(piece.data()),
-             static_cast<std::streamsize>(piece.size()));
+  run_->Write("no-sn.xm", piece);
 
   pty::Session session(24, 80);
   ASSERT_TRUE(session.Start(Program(run_->path())));
@@ -184,13 +171,7 @@ std::vector<std::string> SendThroughWinmm(const fs::path& root, const fs::path& 
                      "' WINEDEBUG=-all PVL_MCI_OUTPUT=null '" MCIPLAY_WINE64 "' '" +
                      MCIPLAY_MCI_SEND "'";
   for (const std::string& c : commands) line += " '" + c + "'";
-  std::string out;
-  if (FILE* pipe = popen((line + " 2>/dev/null").c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
-  }
-  std::vector<std::string> lines = Lines(out);
+  std::vector<std::string> lines = Lines(OutputOf(line + " 2>/dev/null"));
   for (std::string& l : lines) l.erase(l.find_last_not_of("\r ") + 1);
   return lines;
 }
@@ -198,9 +179,7 @@ std::vector<std::string> SendThroughWinmm(const fs::path& root, const fs::path& 
 TEST_F(Package, TheDriverAnswersTheCommandsWinmmParses) {
   if (!fs::exists(MCIPLAY_MCI_SEND)) GTEST_SKIP() << MCIPLAY_MCI_SEND << " is missing";
   const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(3000));
-  std::ofstream(run_->path() / "piece.xm", std::ios::binary)
-      .write(reinterpret_cast<const char*>(piece.data()),
-             static_cast<std::streamsize>(piece.size()));
+  run_->Write("piece.xm", piece);
   const std::vector<std::string> replies = SendThroughWinmm(
       root_, run_->path(),
       {"open piece.xm type pvl_mci alias m", "status m length", "status m ready",

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/harness/pty_session.h"
+#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 
 namespace {
@@ -37,7 +37,7 @@ class WineRun : public ::testing::Test {
       GTEST_SKIP() << MCIPLAY_WINDOWS_EXE << " is missing: no Windows build";
     root_ = PrefixRoot();
     ASSERT_FALSE(root_.empty()) << "no Wine prefix: run the whole wine label";
-    run_ = std::make_unique<RunDir>(root_);
+    run_ = std::make_unique<TempDir>(root_);
     dir_ = run_->path();
     ASSERT_FALSE(dir_.empty());
   }
@@ -53,9 +53,9 @@ class WineRun : public ::testing::Test {
     if (argv.empty()) argv = {MCIPLAY_WINE64, MCIPLAY_WINDOWS_EXE};
     command.argv = std::move(argv);
     command.env = WineEnv(root_ / prefix);
-    command.env.push_back("PVL_MCI_LENGTH_MS=" + std::to_string(length_ms));
+    command.env.push_back(screen::PlayMs(length_ms));
     // Wine's drive Z: is the root of the Unix file system.
-    command.env.push_back("PVL_MCI_LOG=Z:" + Log().string());
+    command.env.push_back("MCIPLAY_SCRIPT_LOG=Z:" + Log().string());
     command.dir = dir_.string();
     return command;
   }
@@ -77,18 +77,8 @@ class WineRun : public ::testing::Test {
     return trace;
   }
 
-  // Expects the program to be waiting at its prompt, then ends it with Enter
-  // (a control character counts like a letter) and expects exit code 0.
-  void ExpectWaitsThenExits(pty::Session& session) {
-    std::this_thread::sleep_for(300ms);
-    EXPECT_TRUE(session.Running()) << "the prompt did not wait for a key";
-    session.Send("\r");
-    EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
-    ExpectSettingsRestored(session);
-  }
-
   std::filesystem::path root_;
-  std::unique_ptr<RunDir> run_;
+  std::unique_ptr<TempDir> run_;
   std::filesystem::path dir_;
 };
 
@@ -99,21 +89,19 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
   ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
   const int top = session.FindRow("open no-sn.xm");
   ASSERT_GE(top, 0);
-  EXPECT_EQ(session.Row(top), kOpenLine);
-  EXPECT_EQ(session.Row(top + 1), kSetLine);
-  EXPECT_EQ(session.Row(top + 2), kPlayLine);
+  screen::ExpectCommandLines(session, top);
 
   // The position line stays on the row below, redrawn with a later time.
   const int status_row = top + 3;
   int first = -1;
   ASSERT_TRUE(session.WaitUntil(
-      [&] { return (first = ShownPosition(session.Row(status_row))) >= 0; },
+      [&] { return (first = ShownHundredths(session.Row(status_row))) >= 0; },
       10s))
       << session.Row(status_row);
   int later = -1;
   ASSERT_TRUE(session.WaitUntil(
       [&] {
-        later = ShownPosition(session.Row(status_row));
+        later = ShownHundredths(session.Row(status_row));
         return later >= first + 30;
       },
       10s))
@@ -121,7 +109,7 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
   EXPECT_GT(DrawnPositions(session.Transcript()).size(), 2u);
   for (int row = 0; row < session.rows(); ++row) {
     if (row != status_row) {
-      EXPECT_EQ(ShownPosition(session.Row(row)), -1) << "row " << row;
+      EXPECT_EQ(ShownHundredths(session.Row(row)), -1) << "row " << row;
     }
   }
   // Wine's console draws its buffer onto the terminal in pieces of its own,
@@ -158,7 +146,7 @@ TEST_F(WineRun, KeysStillWorkAfterAThousandArrowKeys) {
   ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
   const int status_row = session.FindRow(kPlayLine) + 1;
   ASSERT_TRUE(session.WaitUntil(
-      [&] { return ShownPosition(session.Row(status_row)) >= 0; }, 10s));
+      [&] { return ShownHundredths(session.Row(status_row)) >= 0; }, 10s));
   // Wine's console puts the terminal in raw mode once its input thread
   // runs, which may be after the first line is drawn: keys typed before
   // are echoed and held in the terminal's line buffer.
@@ -185,9 +173,7 @@ TEST_F(WineRun, MusicEndingByItselfClosesTheDevice) {
   ASSERT_TRUE(session.WaitForText(kPrompt, kStartTimeout));
   const int top = session.FindRow("open no-sn.xm");
   ASSERT_GE(top, 0);
-  EXPECT_EQ(session.Row(top), kOpenLine);
-  EXPECT_EQ(session.Row(top + 1), kSetLine);
-  EXPECT_EQ(session.Row(top + 2), kPlayLine);
+  screen::ExpectCommandLines(session, top);
   EXPECT_EQ(session.Row(top + 3), kCloseLine);
   EXPECT_EQ(session.Row(top + 4), "Done!");
   EXPECT_EQ(session.Row(top + 5), kPrompt);
@@ -250,22 +236,15 @@ TEST_F(WineRun, OutputToAFileHoldsTheLinesAndNoPositions) {
   }
   EXPECT_TRUE(ExitedWithZero(status));
 
-  EXPECT_EQ(ReadFile(out),
-            std::string(kOpenLine) + "\r\n" + kSetLine + "\r\n" + kPlayLine +
-                "\r\n" + kCloseLine + "\r\nDone!\r\n" + kPrompt + "\r\n");
+  EXPECT_EQ(ReadFile(out), kLinesOfAWholeRun);
 }
 
 // Imported DLL names of a Windows binary, in lower case.
 std::set<std::string> ImportedDlls(const std::string& binary) {
   std::set<std::string> dlls;
-  std::string command =
-      std::string(MCIPLAY_OBJDUMP) + " -p '" + binary + "' 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return dlls;
-  char line[512];
   const std::string tag = "DLL Name: ";
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string text(line);
+  for (const std::string& text : Lines(OutputOf(std::string(MCIPLAY_OBJDUMP) +
+                                                " -p '" + binary + "' 2>/dev/null"))) {
     std::size_t at = text.find(tag);
     if (at == std::string::npos) continue;
     std::string name = text.substr(at + tag.size());
@@ -276,7 +255,6 @@ std::set<std::string> ImportedDlls(const std::string& binary) {
       c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     dlls.insert(name);
   }
-  pclose(pipe);
   return dlls;
 }
 

@@ -7,12 +7,13 @@
  * close, free) and then with one media command message per command string,
  * with the wide-character parameter structures. The driver decodes nothing:
  * "play" starts a clock, and the device reports "playing" until the clock
- * passes the length of the piece, which the environment gives:
+ * passes the length of the piece, which the environment gives, with the
+ * names the scripted service of the POSIX build (tests/support/) reads:
  *
- *   PVL_MCI_LENGTH_MS  length of the piece in milliseconds (default 2000)
- *   PVL_MCI_LOG        when set, a file to which the driver appends one line
- *                      per media command it receives, so a test can check
- *                      what the service passed on
+ *   MCIPLAY_SCRIPT_MS   length of the piece in milliseconds (default 2000)
+ *   MCIPLAY_SCRIPT_LOG  when set, a file to which the driver appends one line
+ *                       per media command it receives, so a test can check
+ *                       what the service passed on
  *
  * One device at a time: the program opens one, and that is all the tests
  * need.
@@ -45,7 +46,7 @@ static Device g_device;
 
 static DWORD LengthFromEnvironment(void) {
   char text[32];
-  DWORD n = GetEnvironmentVariableA("PVL_MCI_LENGTH_MS", text, sizeof text);
+  DWORD n = GetEnvironmentVariableA("MCIPLAY_SCRIPT_MS", text, sizeof text);
   if (n == 0 || n >= sizeof text) return DEFAULT_LENGTH_MS;
   char* end = NULL;
   unsigned long value = strtoul(text, &end, 10);
@@ -53,10 +54,10 @@ static DWORD LengthFromEnvironment(void) {
   return (DWORD)value;
 }
 
-/* Appends one line to the log file named by PVL_MCI_LOG, if any. */
+/* Appends one line to the log file named by MCIPLAY_SCRIPT_LOG, if any. */
 static void Log(const char* format, ...) {
   char path[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("PVL_MCI_LOG", path, sizeof path);
+  DWORD n = GetEnvironmentVariableA("MCIPLAY_SCRIPT_LOG", path, sizeof path);
   if (n == 0 || n >= sizeof path) return;
   char line[MAX_PATH + 64];
   va_list args;

@@ -1,0 +1,127 @@
+// What a pass of the playback loop costs: the waits between passes and at
+// the prompt, input that never qualifies, lines that are already on screen,
+// and a console that takes escape sequences.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/expected_lines.h"
+#include "tests/support/fake_platform.h"
+#include "player/mci_command.h"
+#include "player/player.h"
+
+namespace {
+
+using fake::Count;
+
+// The clock when `command` was first sent, or -1.
+struct CommandClock {
+  std::int64_t at = -1;
+};
+
+fake::DeviceScript Noting(const std::string& command, CommandClock& clock) {
+  fake::DeviceScript script;
+  script.override_command = [command, &clock](const std::string& sent, char*,
+                                              UINT) -> MCIERROR {
+    if (sent == command && clock.at < 0)
+      clock.at = static_cast<std::int64_t>(fake::NowMs());
+    return static_cast<MCIERROR>(-1);
+  };
+  return script;
+}
+
+class PlayerPassTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fake::Reset(80, 25); }
+};
+
+TEST_F(PlayerPassTest, AKeyEndsThePauseBetweenPassesTheMomentItComes) {
+  CommandClock closed;
+  fake::DeviceScript script = Noting(kCloseCommand, closed);
+  script.length_ms = 60000;
+  fake::UseDevice(script);
+  fake::Type(253, 's');
+  fake::Type(900, 'x');
+  RunPlayer();
+  EXPECT_EQ(closed.at, 253);
+  EXPECT_EQ(fake::NowMs(), 900u);
+}
+
+// A key held down since before the start, and Shift pressed and released
+// every 30 ms: none of it qualifies, and none of it makes a wait end again
+// and again without the clock moving.
+TEST_F(PlayerPassTest, InputThatNeverQualifiesDoesNotMakeTheWaitsSpin) {
+  fake::DeviceScript script;
+  script.length_ms = 1000;
+  fake::UseDevice(script);
+  fake::console().queue.push_back(fake::KeyDown('h'));
+  int arrivals = 0;
+  for (std::uint64_t t = 5; t < 4000; t += 30, ++arrivals) {
+    fake::Schedule(t, fake::KeyDown(0, VK_SHIFT));
+    fake::Schedule(t, fake::KeyUp(0, VK_SHIFT));
+  }
+  fake::Type(4000, 'x');
+  RunPlayer();
+
+  EXPECT_EQ(fake::NowMs(), 4000u);
+  const int passes = Count(fake::media().commands, kPositionQuery);
+  // A pass every 10 ms, and at most one more for each arrival.
+  EXPECT_GE(passes, 100);
+  EXPECT_LE(passes, 100 + 1000 / 30 + 1);
+  // Every wait of the run ended on an arrival or at its timeout.
+  EXPECT_LE(fake::console().waits.size(),
+            static_cast<std::size_t>(passes + arrivals + 4));
+}
+
+// The position stands still for half a second: the line is drawn once,
+// while the mode and the keys are still looked at every pass. A window
+// made narrower has the line drawn again, cut to the new width.
+TEST_F(PlayerPassTest, ALineAlreadyOnScreenIsNotWrittenAgain) {
+  fake::DeviceScript script;
+  script.length_ms = 500;
+  script.override_command = [](const std::string& command, char* reply,
+                               UINT length) -> MCIERROR {
+    if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
+    if (fake::NowMs() == 300) fake::Resize(30);
+    fake::Reply(reply, length, "83456");
+    return 0;
+  };
+  fake::UseDevice(script);
+  fake::Type(1000, 'x');
+  RunPlayer();
+
+  EXPECT_EQ(Count(fake::media().commands, kModeQuery), 51);
+  EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 50);
+  const auto& writes = fake::console().writes;
+  const std::string line = "Playing: 01:23.45 ...press a Key to stop.";
+  EXPECT_EQ(Count(writes, line), 1);
+  EXPECT_EQ(Count(writes, line.substr(0, 29)), 1);
+  EXPECT_EQ(fake::Row(3), kCloseLine);
+}
+
+// On a console that takes escape sequences each pass writes its line and
+// ESC [ K, and the run leaves the same screen as with blanks.
+TEST_F(PlayerPassTest, WithEscapeSequencesTheRowIsErasedNotPadded) {
+  std::vector<std::string> screens[2];
+  for (bool sequences : {false, true}) {
+    fake::Reset(80, 25);
+    fake::console().takes_sequences = sequences;
+    fake::DeviceScript script;
+    script.length_ms = 200;
+    fake::UseDevice(script);
+    fake::Type(1000, 'x');
+    RunPlayer();
+    for (int y = 0; y < 25; ++y) screens[sequences].push_back(fake::Row(y));
+  }
+  EXPECT_EQ(screens[0], screens[1]);
+  EXPECT_EQ(screens[1][2], kPlayLine);
+  EXPECT_EQ(screens[1][3], kCloseLine);
+  const auto& writes = fake::console().writes;
+  EXPECT_EQ(Count(writes, "\x1b[K"), 21);  // 20 passes and the last blanking
+  EXPECT_EQ(fake::console().bytes.find("   "), std::string::npos);
+}
+
+}  // namespace
