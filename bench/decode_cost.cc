@@ -6,8 +6,8 @@
 //   decode_cost FILE [REPEATS]
 //
 // Output, one line: "<file> <music seconds> <cpu ms per music second>".
-#include <libopenmpt/libopenmpt.hpp>
 #include <sys/resource.h>
+#include <libopenmpt/libopenmpt.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
       double start = CpuSeconds();
       std::size_t frames = 0;
       for (;;) {
-        std::size_t n = mod.read_interleaved_stereo(kRate, kFrames, buffer.data());
+        std::size_t n =
+            mod.read_interleaved_stereo(kRate, kFrames, buffer.data());
         if (n == 0) break;
         frames += n;
       }

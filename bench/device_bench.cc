@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "pvl_mci/open_module.h"
 #include "pvl_mci/module_device.h"
+#include "pvl_mci/open_module.h"
 #include "xmgen/pieces.h"
 
 namespace {
@@ -31,7 +31,8 @@ bool Measure(const char* choice, const std::vector<std::uint8_t>& data) {
     }
     std::unique_ptr<pvl::ModuleDevice> device;
     if (pvl::ModuleDevice::Create(data, std::move(output), std::move(reopen),
-                                  pvl::SteadyClock(), device).error)
+                                  pvl::SteadyClock(), device)
+            .error)
       return false;
     opens.push_back(Ms(Clock::now() - t0));
     device->Play(std::nullopt, std::nullopt);
@@ -42,18 +43,18 @@ bool Measure(const char* choice, const std::vector<std::uint8_t>& data) {
   }
   std::sort(opens.begin(), opens.end());
   std::sort(closes.begin(), closes.end());
-  std::printf("%-7s open: median %.2f ms, max %.2f ms; close mid-play: "
-              "median %.3f ms, max %.3f ms\n",
-              choice, opens[opens.size() / 2], opens.back(),
-              closes[closes.size() / 2], closes.back());
+  std::printf(
+      "%-7s open: median %.2f ms, max %.2f ms; close mid-play: "
+      "median %.3f ms, max %.3f ms\n",
+      choice, opens[opens.size() / 2], opens.back(), closes[closes.size() / 2],
+      closes.back());
   return true;
 }
 
 }  // namespace
 
 int main() {
-  const std::vector<std::uint8_t> data =
-      xmgen::WriteXm(xmgen::ComposePiece());
+  const std::vector<std::uint8_t> data = xmgen::WriteXm(xmgen::ComposePiece());
   bool ok = Measure("null", data);
   ok = Measure("auto", data) && ok;
   return ok ? 0 : 1;

@@ -153,10 +153,10 @@ long ShownPosition(const std::string& row) {
 
 struct WholeRun {
   bool ok = false;
-  double cpu_ms = 0;        // user + system of the whole process, to the end
+  double cpu_ms = 0;  // user + system of the whole process, to the end
   double prompt_cpu_pct = 0;
-  double drift_ms = 0;      // change of (shown - wall) from start to end
-  double spread_ms = 0;     // max - min of (shown - wall)
+  double drift_ms = 0;   // change of (shown - wall) from start to end
+  double spread_ms = 0;  // max - min of (shown - wall)
   long peak_kb = 0;
   std::vector<double> thread_ms_per_s;  // mid-piece, main thread first
 };
@@ -178,8 +178,8 @@ WholeRun PlayToTheEnd(const std::string& module, double music_s,
   // Each thread's share, over ten seconds from the fifth on.
   std::vector<std::pair<std::string, double>> threads_before;
   Clock::time_point threads_at;
-  const auto limit = t0 + std::chrono::milliseconds(
-                              static_cast<long>(music_s * 1000) + 10000);
+  const auto limit =
+      t0 + std::chrono::milliseconds(static_cast<long>(music_s * 1000) + 10000);
   while (Clock::now() < limit) {
     std::string row = s.Row(status_row);
     if (row.find(kCloseLine) != std::string::npos) break;
@@ -191,7 +191,8 @@ WholeRun PlayToTheEnd(const std::string& module, double music_s,
                wall > 15000) {
       auto after = ThreadCpuNs(s.pid());
       const double seconds = Ms(Clock::now() - threads_at) / 1000.0;
-      for (std::size_t i = 0; i < after.size() && i < threads_before.size(); ++i)
+      for (std::size_t i = 0; i < after.size() && i < threads_before.size();
+           ++i)
         r.thread_ms_per_s.push_back(
             (after[i].second - threads_before[i].second) / 1e6 / seconds);
     }
@@ -302,8 +303,7 @@ int main(int argc, char** argv) {
     if (i == 3) first = w;
     const double player = w.ok && d.music_s > 0 ? w.cpu_ms / d.music_s : -1;
     std::printf("%-22s %8.1f %14.2f %14.2f %14.2f   ", Base(argv[i]).c_str(),
-                d.music_s, player, d.cpu_ms_per_s,
-                1.5 * d.cpu_ms_per_s + 2.0);
+                d.music_s, player, d.cpu_ms_per_s, 1.5 * d.cpu_ms_per_s + 2.0);
     for (double t : w.thread_ms_per_s) std::printf(" %6.2f", t);
     std::printf("\n");
     std::fflush(stdout);

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "bench/tmux_pane.h"
-#include "harness/sound_server.h"
 #include "harness/pty_session.h"
+#include "harness/sound_server.h"
 
 namespace {
 
@@ -44,7 +44,8 @@ constexpr int kRounds = 3;
 
 struct Usage {
   double cpu_ns = 0;
-  double wakeups = 0;  // voluntary context switches: the thread slept, then woke
+  double wakeups =
+      0;  // voluntary context switches: the thread slept, then woke
 };
 
 // Every thread of every process in `pids`, as the kernel counts them.
@@ -87,8 +88,9 @@ std::vector<Group> Groups(const bench::TmuxPane& pane,
 
 struct Row {
   bool ok = false;
-  std::vector<std::pair<double, double>> groups;  // ms of CPU, wake-ups, each a second
-  bench::TerminalWrites writes;                   // from the traced round
+  std::vector<std::pair<double, double>>
+      groups;                    // ms of CPU, wake-ups, each a second
+  bench::TerminalWrites writes;  // from the traced round
 };
 
 std::string SocketName(const Player& p) {
@@ -113,7 +115,9 @@ Row Measure(const Player& p, const audio::SoundServer& server,
   const auto t0 = std::chrono::steady_clock::now();
   const double from = bench::EpochSeconds();
   std::this_thread::sleep_for(kWindow);
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double s =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+          .count();
   const double to = bench::EpochSeconds();
   row.ok = pane.Running();
   for (std::size_t i = 0; i < groups.size(); ++i) {
@@ -159,8 +163,9 @@ void PrintRows(const std::string& server, const std::vector<Player>& players,
       std::printf(" %12.2f %10.0f", cpu, wakeups);
       total += cpu;
     }
-    std::printf(" %12.2f %10.1f %10.1f %10.0f\n", total, row.writes.redraws_per_s,
-                row.writes.writes_per_s, row.writes.bytes_per_s);
+    std::printf(" %12.2f %10.1f %10.1f %10.0f\n", total,
+                row.writes.redraws_per_s, row.writes.writes_per_s,
+                row.writes.bytes_per_s);
   }
 }
 
@@ -175,12 +180,16 @@ void PrintTargets(const std::string& server, const std::vector<Row>& rows) {
   if (!rows[0].ok || !rows[1].ok) return;
   const double terminal = rows[0].groups[1].first;
   const double reference = rows[1].groups[1].first;
-  std::printf("%-11s target: terminal %.2f ms/s <= 1.5 x openmpt123's %.2f = %.2f: %s\n",
-              server.c_str(), terminal, reference, 1.5 * reference,
-              terminal <= 1.5 * reference ? "met" : "missed");
-  std::printf("%-11s target: player, terminal and server %.2f ms/s <= openmpt123's %.2f: %s",
-              server.c_str(), Total(rows[0]), Total(rows[1]),
-              Total(rows[0]) <= Total(rows[1]) ? "met" : "missed");
+  std::printf(
+      "%-11s target: terminal %.2f ms/s <= 1.5 x openmpt123's %.2f = %.2f: "
+      "%s\n",
+      server.c_str(), terminal, reference, 1.5 * reference,
+      terminal <= 1.5 * reference ? "met" : "missed");
+  std::printf(
+      "%-11s target: player, terminal and server %.2f ms/s <= openmpt123's "
+      "%.2f: %s",
+      server.c_str(), Total(rows[0]), Total(rows[1]),
+      Total(rows[0]) <= Total(rows[1]) ? "met" : "missed");
   if (rows[2].ok)
     std::printf("; xmp's %.2f: %s", Total(rows[2]),
                 Total(rows[0]) <= Total(rows[2]) ? "met" : "missed");
@@ -200,8 +209,8 @@ double Ms(std::chrono::steady_clock::duration d) {
 // The program alone on the sound server, as a user meets it, 20 times:
 // from its start to the play line on the screen, from a key to the close
 // line, and (the first time) the CPU of its prompt over 5 s.
-void ProgramOnItsOwn(const std::string& program, const audio::SoundServer& server,
-                     const std::string& dir) {
+void ProgramOnItsOwn(const std::string& program,
+                     const audio::SoundServer& server, const std::string& dir) {
   using Clock = std::chrono::steady_clock;
   std::vector<std::string> env = server.ClientEnv();
   env.push_back("PVL_MCI_OUTPUT=pulse");
@@ -221,7 +230,8 @@ void ProgramOnItsOwn(const std::string& program, const audio::SoundServer& serve
     session.Send("x");
     if (session.WaitForText("close PELVARO_MCI ...  ok.", milliseconds(5000)))
       keys.push_back(Ms(Clock::now() - typed));
-    if (!session.WaitForText("Press a key to exit", milliseconds(5000))) continue;
+    if (!session.WaitForText("Press a key to exit", milliseconds(5000)))
+      continue;
     if (run == 0) {
       std::this_thread::sleep_for(milliseconds(300));
       const double before = Take({session.pid()}).cpu_ns;
@@ -231,13 +241,18 @@ void ProgramOnItsOwn(const std::string& program, const audio::SoundServer& serve
     session.Send("y");
     session.WaitExit(milliseconds(5000));
   }
-  std::printf("\nmciplay alone on the sound server, in a pseudo-terminal   measured       target\n");
-  std::printf("%-56s %10.1fms %12s\n", "key to close line, median of 20", MedianOf(keys), "< 15 ms");
+  std::printf(
+      "\nmciplay alone on the sound server, in a pseudo-terminal   measured    "
+      "   target\n");
+  std::printf("%-56s %10.1fms %12s\n", "key to close line, median of 20",
+              MedianOf(keys), "< 15 ms");
   std::printf("%-56s %10.1fms %12s\n", "key to close line, worst",
-              keys.empty() ? -1.0 : *std::max_element(keys.begin(), keys.end()), "");
-  std::printf("%-56s %10.1fms %12s\n", "start to play line, median of 20", MedianOf(starts),
-              "< 100 ms");
-  std::printf("%-56s %11.3f%% %11s\n", "CPU while the prompt waits", prompt_pct, "< 0.05%");
+              keys.empty() ? -1.0 : *std::max_element(keys.begin(), keys.end()),
+              "");
+  std::printf("%-56s %10.1fms %12s\n", "start to play line, median of 20",
+              MedianOf(starts), "< 100 ms");
+  std::printf("%-56s %11.3f%% %11s\n", "CPU while the prompt waits", prompt_pct,
+              "< 0.05%");
 }
 
 std::string Name(audio::ServerKind kind) {
@@ -252,21 +267,26 @@ int main(int argc, char** argv) {
     return 2;
   }
   // The program finds the module as no-sn.xm in its working directory.
-  const std::string dir = std::filesystem::temp_directory_path() / "mciplay-sound-bench";
+  const std::string dir =
+      std::filesystem::temp_directory_path() / "mciplay-sound-bench";
   std::filesystem::create_directories(dir);
   std::filesystem::copy_file(argv[2], dir + "/no-sn.xm",
                              std::filesystem::copy_options::overwrite_existing);
   const std::string module = dir + "/no-sn.xm";
   const std::vector<Player> players = {
       {"mciplay", {argv[1]}, {"PVL_MCI_OUTPUT=pulse"}},
-      {"openmpt123", {"openmpt123", "--batch", "--driver", "pulseaudio", "--samplerate", "48000", module}, {}},
+      {"openmpt123",
+       {"openmpt123", "--batch", "--driver", "pulseaudio", "--samplerate",
+        "48000", module},
+       {}},
       {"xmp", {"xmp", "-d", "pulseaudio", "-f", "48000", module}, {}}};
 
   std::printf("%-11s %-11s %12s %10s %12s %10s %12s %10s %12s %10s %10s %10s\n",
               "server", "player", "player ms/s", "wakeups/s", "terminal ms/s",
               "wakeups/s", "server ms/s", "wakeups/s", "total ms/s",
               "redraws/s", "writes/s", "bytes/s");
-  for (audio::ServerKind kind : {audio::ServerKind::kPulseAudio, audio::ServerKind::kPipeWire}) {
+  for (audio::ServerKind kind :
+       {audio::ServerKind::kPulseAudio, audio::ServerKind::kPipeWire}) {
     if (!audio::SoundServer::Installed(kind)) {
       std::printf("%-11s (not installed)\n", Name(kind).c_str());
       continue;
@@ -274,7 +294,8 @@ int main(int argc, char** argv) {
     audio::SoundServer server(kind);
     std::string error;
     if (!server.Start(error)) {
-      std::printf("%-11s cannot start: %s\n", Name(kind).c_str(), error.c_str());
+      std::printf("%-11s cannot start: %s\n", Name(kind).c_str(),
+                  error.c_str());
       continue;
     }
     std::vector<std::vector<Row>> rounds(players.size());
@@ -288,7 +309,8 @@ int main(int argc, char** argv) {
     }
     PrintRows(Name(kind), players, rows);
     PrintTargets(Name(kind), rows);
-    if (kind == audio::ServerKind::kPulseAudio) ProgramOnItsOwn(argv[1], server, dir);
+    if (kind == audio::ServerKind::kPulseAudio)
+      ProgramOnItsOwn(argv[1], server, dir);
     std::fflush(stdout);
   }
   std::filesystem::remove_all(dir);

@@ -28,7 +28,8 @@ bool Run(const std::vector<std::string>& argv, std::string* out) {
     close(pipe_fds[0]);
     close(pipe_fds[1]);
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
@@ -56,19 +57,18 @@ TmuxPane::~TmuxPane() {
 bool TmuxPane::Start(const std::vector<std::string>& argv,
                      const std::vector<std::string>& env,
                      const std::string& dir) {
-  std::vector<std::string> command = {"tmux", "-L", socket_, "-f", "/dev/null",
-                                      "new-session", "-d", "-x", "80", "-y",
-                                      "25", "-c", dir};
+  std::vector<std::string> command = {
+      "tmux", "-L", socket_, "-f", "/dev/null", "new-session", "-d", "-x",
+      "80",   "-y", "25",    "-c", dir};
   for (const std::string& e : env) {
     command.push_back("-e");
     command.push_back(e);
   }
   command.insert(command.end(), argv.begin(), argv.end());
   std::string pids;
-  if (!Run(command, nullptr) ||
-      !Run({"tmux", "-L", socket_, "display-message", "-p",
-            "#{pid} #{pane_pid}"},
-           &pids))
+  if (!Run(command, nullptr) || !Run({"tmux", "-L", socket_, "display-message",
+                                      "-p", "#{pid} #{pane_pid}"},
+                                     &pids))
     return false;
   std::istringstream in(pids);
   return static_cast<bool>(in >> server_pid_ >> program_pid_);
@@ -78,8 +78,8 @@ bool TmuxPane::Running() const {
   return program_pid_ > 0 && kill(program_pid_, 0) == 0;
 }
 
-TerminalWrites CountTerminalWrites(const std::string& trace_path,
-                                   double from_s, double to_s) {
+TerminalWrites CountTerminalWrites(const std::string& trace_path, double from_s,
+                                   double to_s) {
   // "PID 1700000000.123456 write(1</dev/pts/3>, ""..., 45) = 45", or the
   // same cut in two when another thread's call came in between.
   static const std::regex kWrite(
@@ -126,10 +126,20 @@ TerminalWrites CountTerminalWrites(const std::string& trace_path,
 
 std::vector<std::string> Traced(const std::vector<std::string>& argv,
                                 const std::string& trace_path) {
-  std::vector<std::string> traced = {"strace", "-f", "-qq", "-ttt", "-y",
-                                     "-e", "trace=write,writev",
-                                     "-e", "signal=none", "-s", "0",
-                                     "-o", trace_path, "--"};
+  std::vector<std::string> traced = {"strace",
+                                     "-f",
+                                     "-qq",
+                                     "-ttt",
+                                     "-y",
+                                     "-e",
+                                     "trace=write,writev",
+                                     "-e",
+                                     "signal=none",
+                                     "-s",
+                                     "0",
+                                     "-o",
+                                     trace_path,
+                                     "--"};
   traced.insert(traced.end(), argv.begin(), argv.end());
   return traced;
 }

@@ -44,8 +44,8 @@ struct TerminalWrites {
   double bytes_per_s = 0;
   double redraws_per_s = 0;
 };
-TerminalWrites CountTerminalWrites(const std::string& trace_path,
-                                   double from_s, double to_s);
+TerminalWrites CountTerminalWrites(const std::string& trace_path, double from_s,
+                                   double to_s);
 
 // `argv` run under strace, tracing its writes into `trace_path`.
 std::vector<std::string> Traced(const std::vector<std::string>& argv,

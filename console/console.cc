@@ -19,8 +19,7 @@ bool Qualifies(const INPUT_RECORD& record) {
 }
 
 bool ScreenInfo(CONSOLE_SCREEN_BUFFER_INFO* info) {
-  return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), info) !=
-         0;
+  return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), info) != 0;
 }
 
 // A console that takes escape sequences (a terminal always does) blanks
@@ -126,7 +125,8 @@ char TakeKey() {
       if (!Qualifies(batch[p])) continue;
       DWORD written = 0;
       if (p > 0) WriteConsoleInputA(input, batch, p, &written);
-      if (p + 1 < n) WriteConsoleInputA(input, batch + p + 1, n - p - 1, &written);
+      if (p + 1 < n)
+        WriteConsoleInputA(input, batch + p + 1, n - p - 1, &written);
       return batch[p].Event.KeyEvent.uChar.AsciiChar;
     }
     Sleep(10);

@@ -30,7 +30,8 @@
 namespace {
 
 bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+  return s.size() >= tail.size() &&
+         s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 int Serve(audio::ServerKind kind) {
@@ -40,7 +41,8 @@ int Serve(audio::ServerKind kind) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  for (const std::string& e : server.ClientEnv()) std::printf("%s\n", e.c_str());
+  for (const std::string& e : server.ClientEnv())
+    std::printf("%s\n", e.c_str());
   std::printf("PULSE_SOURCE=%s\nready\n", audio::SoundServer::MonitorSource());
   std::fflush(stdout);
   char c;
@@ -62,7 +64,8 @@ int Record(const std::string& socket, double seconds, const std::string& out) {
 }
 
 int Render(const std::string& module, const std::string& out) {
-  const std::vector<float> samples = audio::RenderReference(audio::ReadFileBytes(module));
+  const std::vector<float> samples =
+      audio::RenderReference(audio::ReadFileBytes(module));
   if (samples.empty()) {
     std::fprintf(stderr, "cannot render %s\n", module.c_str());
     return 1;
@@ -70,10 +73,12 @@ int Render(const std::string& module, const std::string& out) {
   return audio::WriteRaw(out, samples) ? 0 : 1;
 }
 
-int Compare(const std::string& recording, const std::string& reference, double from_ms) {
-  const std::vector<float> ref = EndsWith(reference, ".f32")
-                                     ? audio::ReadRaw(reference)
-                                     : audio::RenderReference(audio::ReadFileBytes(reference));
+int Compare(const std::string& recording, const std::string& reference,
+            double from_ms) {
+  const std::vector<float> ref =
+      EndsWith(reference, ".f32")
+          ? audio::ReadRaw(reference)
+          : audio::RenderReference(audio::ReadFileBytes(reference));
   const audio::Comparison c = audio::Compare(
       audio::ReadRaw(recording), ref, static_cast<std::size_t>(from_ms * 48));
   std::printf("%s\n", audio::Describe(c).c_str());
@@ -84,15 +89,18 @@ int Compare(const std::string& recording, const std::string& reference, double f
 
 int main(int argc, char** argv) {
   const std::string verb = argc > 1 ? argv[1] : "";
-  if (verb == "serve" && argc == 2) return Serve(audio::ServerKind::kPulseAudio);
+  if (verb == "serve" && argc == 2)
+    return Serve(audio::ServerKind::kPulseAudio);
   if (verb == "serve" && argc == 3 && std::string(argv[2]) == "pipewire")
     return Serve(audio::ServerKind::kPipeWire);
-  if (verb == "record" && argc == 5) return Record(argv[2], std::atof(argv[3]), argv[4]);
+  if (verb == "record" && argc == 5)
+    return Record(argv[2], std::atof(argv[3]), argv[4]);
   if (verb == "render" && argc == 4) return Render(argv[2], argv[3]);
   if (verb == "compare" && (argc == 4 || argc == 5))
     return Compare(argv[2], argv[3], argc == 5 ? std::atof(argv[4]) : 200.0);
   std::fprintf(stderr,
-               "usage: %s serve [pipewire] | record SOCKET SECONDS OUT.f32 | render MODULE OUT.f32 |"
+               "usage: %s serve [pipewire] | record SOCKET SECONDS OUT.f32 | "
+               "render MODULE OUT.f32 |"
                " compare RECORDING.f32 MODULE|REFERENCE.f32 [FROM_MS]\n",
                argv[0]);
   return 2;

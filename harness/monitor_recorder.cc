@@ -18,7 +18,8 @@ using std::chrono::steady_clock;
 constexpr auto kTimingEvery = std::chrono::milliseconds(50);
 
 std::int64_t SteadyNs(SteadyTime t) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             t.time_since_epoch())
       .count();
 }
 
@@ -26,8 +27,8 @@ std::int64_t SteadyNs(SteadyTime t) {
 
 MonitorRecorder::~MonitorRecorder() { Stop(); }
 
-bool MonitorRecorder::Start(const std::string& socket, const std::string& source,
-                            std::string& error) {
+bool MonitorRecorder::Start(const std::string& socket,
+                            const std::string& source, std::string& error) {
   Stop();
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -35,10 +36,12 @@ bool MonitorRecorder::Start(const std::string& socket, const std::string& source
     offsets_.clear();
   }
   loop_ = pa_threaded_mainloop_new();
-  context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "mciplay-test-recorder");
+  context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_),
+                            "mciplay-test-recorder");
   const std::string server = "unix:" + socket;
   pa_threaded_mainloop_lock(loop_);
-  bool ok = pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
+  bool ok = pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
+                               nullptr) >= 0 &&
             pa_threaded_mainloop_start(loop_) >= 0;
   pa_threaded_mainloop_unlock(loop_);
   const auto give_up = steady_clock::now() + std::chrono::seconds(5);
@@ -60,8 +63,10 @@ bool MonitorRecorder::Start(const std::string& socket, const std::string& source
                                     PA_STREAM_ADJUST_LATENCY) >= 0;
       stream_made = true;
     }
-    const bool ready = ok && stream_made && pa_stream_get_state(stream_) == PA_STREAM_READY;
-    if (ok && stream_made && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) ok = false;
+    const bool ready =
+        ok && stream_made && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    if (ok && stream_made && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+      ok = false;
     pa_threaded_mainloop_unlock(loop_);
     if (ready) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -107,7 +112,8 @@ void MonitorRecorder::OnRead(pa_stream* stream, std::size_t, void* user) {
     const std::size_t count = bytes / sizeof(float);
     const std::size_t at = self->samples_.size();
     self->samples_.resize(at + count, 0.0f);  // a hole stays silent
-    if (data != nullptr) std::memcpy(self->samples_.data() + at, data, count * sizeof(float));
+    if (data != nullptr)
+      std::memcpy(self->samples_.data() + at, data, count * sizeof(float));
     pa_stream_drop(stream);
   }
   self->RequestTiming();
@@ -120,7 +126,8 @@ void MonitorRecorder::RequestTiming() {
     if (now - last_request_ < kTimingEvery) return;
     last_request_ = now;
   }
-  pa_operation* op = pa_stream_update_timing_info(stream_, &MonitorRecorder::OnTiming, this);
+  pa_operation* op =
+      pa_stream_update_timing_info(stream_, &MonitorRecorder::OnTiming, this);
   if (op != nullptr) pa_operation_unref(op);
 }
 
@@ -140,8 +147,8 @@ std::optional<std::int64_t> MonitorRecorder::OffsetNs() const {
   // The report reaches us a little after the time it gives: the least
   // delayed of the last second's reports are the truest.
   const std::size_t recent = std::min<std::size_t>(offsets_.size(), 20);
-  std::vector<std::int64_t> sorted(offsets_.end() - static_cast<std::ptrdiff_t>(recent),
-                                   offsets_.end());
+  std::vector<std::int64_t> sorted(
+      offsets_.end() - static_cast<std::ptrdiff_t>(recent), offsets_.end());
   std::sort(sorted.begin(), sorted.end());
   return sorted[sorted.size() / 4];
 }
@@ -154,11 +161,12 @@ std::size_t MonitorRecorder::Frames() const {
 std::vector<float> MonitorRecorder::Samples(std::size_t from) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (2 * from >= samples_.size()) return {};
-  return std::vector<float>(samples_.begin() + static_cast<std::ptrdiff_t>(2 * from),
-                            samples_.end());
+  return std::vector<float>(
+      samples_.begin() + static_cast<std::ptrdiff_t>(2 * from), samples_.end());
 }
 
-std::optional<SteadyTime> MonitorRecorder::TimeOfFrame(std::size_t frame) const {
+std::optional<SteadyTime> MonitorRecorder::TimeOfFrame(
+    std::size_t frame) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::optional<std::int64_t> offset = OffsetNs();
   if (!offset) return std::nullopt;
@@ -186,7 +194,8 @@ std::optional<std::size_t> MonitorRecorder::FirstSound(std::size_t from,
 }
 
 std::optional<SteadyTime> MonitorRecorder::WaitForSound(
-    SteadyTime after, std::chrono::milliseconds timeout, float threshold) const {
+    SteadyTime after, std::chrono::milliseconds timeout,
+    float threshold) const {
   const SteadyTime give_up = steady_clock::now() + timeout;
   for (;;) {
     const std::optional<std::size_t> from = FrameAt(after);

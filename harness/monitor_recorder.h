@@ -47,7 +47,8 @@ class MonitorRecorder {
   std::optional<SteadyTime> TimeOfFrame(std::size_t frame) const;
   std::optional<std::size_t> FrameAt(SteadyTime time) const;
   // The first frame from `from` on with a sample beyond `threshold`.
-  std::optional<std::size_t> FirstSound(std::size_t from, float threshold) const;
+  std::optional<std::size_t> FirstSound(std::size_t from,
+                                        float threshold) const;
   // Waits until a frame played after `after` is louder than `threshold`;
   // gives the time that frame was played.
   std::optional<SteadyTime> WaitForSound(SteadyTime after,

@@ -38,10 +38,14 @@ struct EmulatorCallbacks {
 
 namespace {
 
-const VTermScreenCallbacks kScreenCallbacks = {
-    EmulatorCallbacks::Damage,   EmulatorCallbacks::MoveRect, nullptr,
-    nullptr,                     nullptr,                     nullptr,
-    EmulatorCallbacks::PushLine, nullptr};
+const VTermScreenCallbacks kScreenCallbacks = {EmulatorCallbacks::Damage,
+                                               EmulatorCallbacks::MoveRect,
+                                               nullptr,
+                                               nullptr,
+                                               nullptr,
+                                               nullptr,
+                                               EmulatorCallbacks::PushLine,
+                                               nullptr};
 
 void WriteAll(int fd, const char* bytes, size_t length) {
   while (length > 0) {
@@ -142,8 +146,8 @@ bool Session::Start(const Command& command) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP,
-                    SIGTTIN, SIGTTOU, SIGCHLD})
+    for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGTTIN,
+                    SIGTTOU, SIGCHLD})
       signal(sig, SIG_DFL);
     setsid();
     ioctl(slave_, TIOCSCTTY, 0);
@@ -297,8 +301,7 @@ void Session::KeyProtocolLocked(const std::string& sequence) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -419,8 +422,8 @@ bool Session::WaitForText(std::string_view text, Millis timeout) {
 }
 
 bool Session::WaitForRowText(int row, std::string_view text, Millis timeout) {
-  return WaitUntil(
-      [&] { return Row(row).find(text) != std::string::npos; }, timeout);
+  return WaitUntil([&] { return Row(row).find(text) != std::string::npos; },
+                   timeout);
 }
 
 std::optional<int> Session::WaitExit(Millis timeout) {

@@ -138,8 +138,8 @@ class Session {
   VTermScreen* screen_ = nullptr;
   bool answer_ = true;
   bool speak_protocol_ = false;
-  std::string held_;             // a sequence that may be the protocol's
-  std::vector<int> key_flags_;   // the protocol's stack, top last
+  std::string held_;            // a sequence that may be the protocol's
+  std::vector<int> key_flags_;  // the protocol's stack, top last
   int pushes_ = 0;
   int pops_ = 0;
   std::string before_pop_;

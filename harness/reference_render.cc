@@ -22,7 +22,8 @@ std::vector<float> RenderReference(const std::vector<std::uint8_t>& module) {
     for (;;) {
       const std::size_t n = m.read_interleaved_stereo(48000, 480, chunk.data());
       if (n == 0) break;
-      out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(2 * n));
+      out.insert(out.end(), chunk.begin(),
+                 chunk.begin() + static_cast<std::ptrdiff_t>(2 * n));
     }
   } catch (const std::exception&) {
     out.clear();

@@ -39,7 +39,9 @@ std::pair<long, double> BestBlockLag(const std::vector<double>& rec,
                                      const std::vector<double>& ref, long first,
                                      long count, long hint, long range) {
   double energy = 0;
-  for (long b = first; b < first + count; ++b) energy += ref[static_cast<std::size_t>(b)] * ref[static_cast<std::size_t>(b)];
+  for (long b = first; b < first + count; ++b)
+    energy +=
+        ref[static_cast<std::size_t>(b)] * ref[static_cast<std::size_t>(b)];
   std::pair<long, double> best{0, std::numeric_limits<double>::infinity()};
   if (energy <= 0) return best;
   const long lo = -first;
@@ -50,7 +52,8 @@ std::pair<long, double> BestBlockLag(const std::vector<double>& rec,
       double cost = 0;
       const double enough = (best.second - 1e-6) * energy;
       for (long b = first; b < first + count && cost < enough; ++b) {
-        const double diff = rec[static_cast<std::size_t>(b + lag)] - ref[static_cast<std::size_t>(b)];
+        const double diff = rec[static_cast<std::size_t>(b + lag)] -
+                            ref[static_cast<std::size_t>(b)];
         cost += diff * diff;
       }
       if (cost < enough) best = {lag, cost / energy};
@@ -61,13 +64,15 @@ std::pair<long, double> BestBlockLag(const std::vector<double>& rec,
 
 // Squared difference of `count` frames of the reference from `first`
 // against the recording at `offset`, over the reference's energy.
-double SampleCost(const Samples& rec, const Samples& ref, long first, long count,
-                  long offset) {
+double SampleCost(const Samples& rec, const Samples& ref, long first,
+                  long count, long offset) {
   double cost = 0, energy = 0;
   for (long i = 2 * first; i < 2 * (first + count); ++i) {
     const long j = i + 2 * offset;
     const double r = ref[static_cast<std::size_t>(i)];
-    const double x = j >= 0 && j < static_cast<long>(rec.size()) ? rec[static_cast<std::size_t>(j)] : 0.0;
+    const double x = j >= 0 && j < static_cast<long>(rec.size())
+                         ? rec[static_cast<std::size_t>(j)]
+                         : 0.0;
     cost += (x - r) * (x - r);
     energy += r * r;
   }
@@ -96,7 +101,8 @@ std::optional<long> Align(const Samples& recording, const Samples& reference,
   const std::vector<double> rec = Envelope(recording);
   const std::vector<double> ref = Envelope(reference);
   const long first = static_cast<long>(from_frame) / kBlock;
-  const long count = std::min<long>(1000, static_cast<long>(ref.size()) - first);
+  const long count =
+      std::min<long>(1000, static_cast<long>(ref.size()) - first);
   if (count < 50) return std::nullopt;
   // Where each starts to sound gives the place to look first; the whole
   // recording is searched when the match there is poor.
@@ -104,7 +110,8 @@ std::optional<long> Align(const Samples& recording, const Samples& reference,
   const auto ref_on = FirstSound(reference, kQuiet);
   std::pair<long, double> best{0, std::numeric_limits<double>::infinity()};
   if (rec_on && ref_on) {
-    const long hint = (static_cast<long>(*rec_on) - static_cast<long>(*ref_on)) / kBlock;
+    const long hint =
+        (static_cast<long>(*rec_on) - static_cast<long>(*ref_on)) / kBlock;
     best = BestBlockLag(rec, ref, first, count, hint, 1000);
   }
   if (best.second > 0.1) {
@@ -113,11 +120,14 @@ std::optional<long> Align(const Samples& recording, const Samples& reference,
   }
   if (best.second > 0.5) return std::nullopt;
   // Then to the frame, on a quarter of a second.
-  const long frames = std::min<long>(kRate / 4, Frames(reference) - static_cast<long>(from_frame));
+  const long frames = std::min<long>(
+      kRate / 4, Frames(reference) - static_cast<long>(from_frame));
   long offset = best.first * kBlock;
   double cost = std::numeric_limits<double>::infinity();
-  for (long o = best.first * kBlock - 2 * kBlock; o <= best.first * kBlock + 2 * kBlock; ++o) {
-    const double c = SampleCost(recording, reference, static_cast<long>(from_frame), frames, o);
+  for (long o = best.first * kBlock - 2 * kBlock;
+       o <= best.first * kBlock + 2 * kBlock; ++o) {
+    const double c = SampleCost(recording, reference,
+                                static_cast<long>(from_frame), frames, o);
     if (c < cost) {
       cost = c;
       offset = o;
@@ -137,7 +147,9 @@ Comparison Compare(const Samples& recording, const Samples& reference,
   const long end = Frames(reference);
   auto rec_at = [&](long i) -> double {
     const long j = i + 2 * c.offset;
-    return j >= 0 && j < static_cast<long>(recording.size()) ? recording[static_cast<std::size_t>(j)] : 0.0;
+    return j >= 0 && j < static_cast<long>(recording.size())
+               ? recording[static_cast<std::size_t>(j)]
+               : 0.0;
   };
   double signal = 0, noise = 0;
   for (long i = 2 * static_cast<long>(from_frame); i < 2 * end; ++i) {
@@ -150,7 +162,8 @@ Comparison Compare(const Samples& recording, const Samples& reference,
   // A window departs when its error is above a hundredth of its own energy
   // (20 dB) and above a millionth of an average window's (-60 dB).
   const long windows = (end - static_cast<long>(from_frame)) / kWindow;
-  const double floor = windows > 0 ? 1e-6 * signal / static_cast<double>(windows) : 0;
+  const double floor =
+      windows > 0 ? 1e-6 * signal / static_cast<double>(windows) : 0;
   Gap* open = nullptr;
   for (long w = 0; w < windows; ++w) {
     const long first = static_cast<long>(from_frame) + w * kWindow;
@@ -173,8 +186,10 @@ Comparison Compare(const Samples& recording, const Samples& reference,
   const auto rec_end = LastSound(recording, kQuiet);
   const auto ref_end = LastSound(reference, kQuiet);
   if (rec_end && ref_end) {
-    c.length_error_ms = (static_cast<double>(*rec_end) - static_cast<double>(c.offset) -
-                         static_cast<double>(*ref_end)) * 1000.0 / kRate;
+    c.length_error_ms =
+        (static_cast<double>(*rec_end) - static_cast<double>(c.offset) -
+         static_cast<double>(*ref_end)) *
+        1000.0 / kRate;
   }
   return c;
 }
@@ -182,13 +197,14 @@ Comparison Compare(const Samples& recording, const Samples& reference,
 std::string Describe(const Comparison& c) {
   if (!c.aligned) return "the rendering was not found in the recording";
   char line[256];
-  std::snprintf(line, sizeof line,
-                "offset %.1f ms, SNR %.1f dB, length error %+.1f ms, %zu gap(s)",
-                c.offset * 1000.0 / kRate, c.snr_db, c.length_error_ms, c.gaps.size());
+  std::snprintf(
+      line, sizeof line,
+      "offset %.1f ms, SNR %.1f dB, length error %+.1f ms, %zu gap(s)",
+      c.offset * 1000.0 / kRate, c.snr_db, c.length_error_ms, c.gaps.size());
   std::string text = line;
   for (std::size_t i = 0; i < c.gaps.size() && i < 5; ++i) {
-    std::snprintf(line, sizeof line, "%s%.0f ms at %.0f ms", i == 0 ? ": " : ", ",
-                  c.gaps[i].length_ms, c.gaps[i].at_ms);
+    std::snprintf(line, sizeof line, "%s%.0f ms at %.0f ms",
+                  i == 0 ? ": " : ", ", c.gaps[i].length_ms, c.gaps[i].at_ms);
     text += line;
   }
   return text;

@@ -24,8 +24,8 @@ struct Gap {
 
 struct Comparison {
   bool aligned = false;
-  long offset = 0;        // recording frame = rendering frame + offset
-  double snr_db = 0;      // from the frame compared from to the end
+  long offset = 0;    // recording frame = rendering frame + offset
+  double snr_db = 0;  // from the frame compared from to the end
   std::vector<Gap> gaps;
   // Where the sound ends in the recording, less where it ends in the
   // rendering, after alignment.

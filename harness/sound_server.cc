@@ -45,17 +45,20 @@ struct Request {
 bool Ask(const std::string& socket, std::chrono::milliseconds timeout,
          pa_operation* (*ask)(pa_context*, Request*)) {
   pa_mainloop* loop = pa_mainloop_new();
-  pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "mciplay-test-probe");
+  pa_context* context =
+      pa_context_new(pa_mainloop_get_api(loop), "mciplay-test-probe");
   const std::string server = "unix:" + socket;
   Request request;
-  if (pa_context_connect(context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+  if (pa_context_connect(context, server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
+                         nullptr) >= 0) {
     const auto give_up = Clock::now() + timeout;
     pa_operation* op = nullptr;
     while (!request.done && Clock::now() < give_up) {
       pa_mainloop_iterate(loop, 0, nullptr);
       const pa_context_state_t state = pa_context_get_state(context);
       if (!PA_CONTEXT_IS_GOOD(state)) break;
-      if (state == PA_CONTEXT_READY && op == nullptr) op = ask(context, &request);
+      if (state == PA_CONTEXT_READY && op == nullptr)
+        op = ask(context, &request);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (op != nullptr) {
@@ -107,8 +110,9 @@ bool WaitForFile(const std::string& path, pid_t pid) {
 SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
   char pattern[] = "/tmp/mciplay-sound-XXXXXX";
   if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-  for (const char* sub : {"/run", "/run/pulse", "/home", "/config", "/config/pipewire",
-                          "/config/pipewire/pipewire.conf.d"}) {
+  for (const char* sub :
+       {"/run", "/run/pulse", "/home", "/config", "/config/pipewire",
+        "/config/pipewire/pipewire.conf.d"}) {
     mkdir((dir_ + sub).c_str(), 0700);
   }
   // PipeWire's graph at no less than 2048 frames a cycle: with smaller
@@ -116,7 +120,8 @@ SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
   // every player tried.
   std::ofstream(dir_ + "/config/pipewire/pipewire.conf.d/50-quantum.conf")
       << "context.properties = {\n  default.clock.rate = 48000\n"
-         "  default.clock.quantum = 2048\n  default.clock.min-quantum = 2048\n}\n";
+         "  default.clock.quantum = 2048\n  default.clock.min-quantum = "
+         "2048\n}\n";
   // Clients started with ClientEnv read this and never spawn a server.
   std::ofstream(dir_ + "/client.conf") << "autospawn = no\n";
 }
@@ -129,8 +134,8 @@ SoundServer::~SoundServer() {
 
 bool SoundServer::Installed(ServerKind kind) {
   if (kind == ServerKind::kPulseAudio) return OnPath("pulseaudio");
-  return OnPath("pipewire") && OnPath("pipewire-pulse") && OnPath("wireplumber") &&
-         OnPath("dbus-daemon");
+  return OnPath("pipewire") && OnPath("pipewire-pulse") &&
+         OnPath("wireplumber") && OnPath("dbus-daemon");
 }
 
 const char* SoundServer::MonitorSource() { return kMonitor; }
@@ -171,7 +176,8 @@ pid_t SoundServer::Spawn(const std::vector<std::string>& argv,
   for (std::string& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  const int out =
+      open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   const pid_t pid = in >= 0 && out >= 0 ? fork() : -1;
   if (pid != 0) {
     if (in >= 0) close(in);
@@ -201,17 +207,17 @@ bool SoundServer::Start(std::string& error) {
   }
   if (Running()) return true;
   unlink(Socket().c_str());
-  const bool started =
-      kind_ == ServerKind::kPulseAudio ? StartPulseAudio(error) : StartPipeWire(error);
+  const bool started = kind_ == ServerKind::kPulseAudio ? StartPulseAudio(error)
+                                                        : StartPipeWire(error);
   return started && WaitReady(error);
 }
 
 std::vector<std::string> SoundServer::ServerEnv() const {
   return {"HOME=" + dir_ + "/home", "XDG_RUNTIME_DIR=" + dir_ + "/run",
           "XDG_CONFIG_HOME=" + dir_ + "/config",
-          "DBUS_SESSION_BUS_ADDRESS=" +
-              (kind_ == ServerKind::kPipeWire ? "unix:path=" + dir_ + "/run/bus"
-                                              : std::string("disabled:")),
+          "DBUS_SESSION_BUS_ADDRESS=" + (kind_ == ServerKind::kPipeWire
+                                             ? "unix:path=" + dir_ + "/run/bus"
+                                             : std::string("disabled:")),
           "DISPLAY="};
 }
 
@@ -221,7 +227,8 @@ std::vector<std::string> SoundServer::ServerEnv() const {
 bool SoundServer::StartPipeWire(std::string& error) {
   const std::string log = dir_ + "/server.log";
   const std::string bus = dir_ + "/run/bus";
-  if (!Add(Spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus},
+  if (!Add(Spawn({"dbus-daemon", "--session", "--nofork",
+                  "--address=unix:path=" + bus},
                  ServerEnv(), log)) ||
       !WaitForFile(bus, pids_.back())) {
     Stop();
@@ -253,20 +260,30 @@ bool SoundServer::Add(pid_t pid) {
 bool SoundServer::StartPulseAudio(std::string& error) {
   // Without rewinds, the sink's monitor loses nothing when a stream
   // starts; what the sink has mixed ahead plays out when one ends.
-  const std::string sink_args = std::string("module-null-sink sink_name=") + kSink +
-                                " rate=48000 format=float32le channels=2 norewinds=1";
+  const std::string sink_args =
+      std::string("module-null-sink sink_name=") + kSink +
+      " rate=48000 format=float32le channels=2 norewinds=1";
   const std::string native_args =
       "module-native-protocol-unix auth-anonymous=1 socket=" + Socket();
   // No default script, no D-Bus: only the sink and the socket, in the
   // foreground, logging to a file; real-time scheduling for its sink's
   // thread, as a desktop's server has it (through rtkit) where allowed,
   // without the limiter that ends a server using much of a busy machine.
-  const std::vector<std::string> argv = {
-      "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-      "--use-pid-file=no", "--system=no", "--realtime=yes",
-      "--high-priority=yes", "--no-cpu-limit=yes", "--log-target=stderr",
-      "--log-level=warning",
-      "-L", sink_args, "-L", native_args};
+  const std::vector<std::string> argv = {"pulseaudio",
+                                         "-n",
+                                         "--daemonize=no",
+                                         "--exit-idle-time=-1",
+                                         "--use-pid-file=no",
+                                         "--system=no",
+                                         "--realtime=yes",
+                                         "--high-priority=yes",
+                                         "--no-cpu-limit=yes",
+                                         "--log-target=stderr",
+                                         "--log-level=warning",
+                                         "-L",
+                                         sink_args,
+                                         "-L",
+                                         native_args};
   if (!Add(Spawn(argv, ServerEnv(), dir_ + "/server.log"))) {
     error = "fork failed";
     return false;
@@ -287,8 +304,10 @@ bool SoundServer::WaitReady(std::string& error) {
       }
     }
     if (access(Socket().c_str(), F_OK) == 0) {
-      if (Ask(Socket(), std::chrono::milliseconds(1000), &FindSink)) return true;
-      if (kind_ == ServerKind::kPipeWire) Ask(Socket(), std::chrono::milliseconds(1000), &LoadSink);
+      if (Ask(Socket(), std::chrono::milliseconds(1000), &FindSink))
+        return true;
+      if (kind_ == ServerKind::kPipeWire)
+        Ask(Socket(), std::chrono::milliseconds(1000), &LoadSink);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -22,10 +22,10 @@ bool SendQuery(const char* command, char* reply) {
 
 std::string_view ReplyText(const char* reply) {
   const void* nul = std::memchr(reply, '\0', kReplyLength);
-  std::size_t length = nul != nullptr
-                           ? static_cast<std::size_t>(
-                                 static_cast<const char*>(nul) - reply)
-                           : kReplyLength;
+  std::size_t length =
+      nul != nullptr
+          ? static_cast<std::size_t>(static_cast<const char*>(nul) - reply)
+          : kReplyLength;
   return std::string_view(reply, length);
 }
 

@@ -8,10 +8,9 @@
 #include "winmm/service.h"
 
 void StartMedia() {
-  winmm::AddDeviceType(pvl::kDeviceType,
-                       [](std::string_view element,
-                          std::unique_ptr<mci::Device>& device) {
-                         return pvl::OpenModule(std::filesystem::path(element),
-                                                device);
-                       });
+  winmm::AddDeviceType(
+      pvl::kDeviceType,
+      [](std::string_view element, std::unique_ptr<mci::Device>& device) {
+        return pvl::OpenModule(std::filesystem::path(element), device);
+      });
 }

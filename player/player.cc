@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/text_out.h"
 #include "player/mci_command.h"
 #include "player/position.h"
-#include "console/text_out.h"
 
 namespace {
 

@@ -38,7 +38,9 @@ class AlsaOutput final : public Output {
       Fail("snd_pcm_state", -ENODEV);
     return failed_ ? State::kFailed : State::kReady;
   }
-  std::string Error() const override { return std::string(failed_call_) + ": " + Reason(); }
+  std::string Error() const override {
+    return std::string(failed_call_) + ": " + Reason();
+  }
   std::string Reason() const override { return snd_strerror(error_); }
   std::size_t Capacity() const override { return capacity_; }
 
@@ -62,7 +64,8 @@ class AlsaOutput final : public Output {
       avail = snd_pcm_avail_update(pcm_);
     }
     if (avail < 0) {
-      if (avail != -EAGAIN) Fail("snd_pcm_avail_update", static_cast<int>(avail));
+      if (avail != -EAGAIN)
+        Fail("snd_pcm_avail_update", static_cast<int>(avail));
       return 0;
     }
     return std::min(static_cast<std::size_t>(avail), capacity_);
@@ -77,7 +80,8 @@ class AlsaOutput final : public Output {
   void Write(const float* frames, std::size_t count, Nanos) override {
     if (failed_) return;
     snd_pcm_sframes_t n = snd_pcm_writei(pcm_, frames, count);
-    if (n == -EPIPE && snd_pcm_prepare(pcm_) == 0) n = snd_pcm_writei(pcm_, frames, count);
+    if (n == -EPIPE && snd_pcm_prepare(pcm_) == 0)
+      n = snd_pcm_writei(pcm_, frames, count);
     if (n < 0) return Fail("snd_pcm_writei", static_cast<int>(n));
     written_ += static_cast<std::uint64_t>(n);
     if (static_cast<std::size_t>(n) < count) Fail("snd_pcm_writei", -EIO);
@@ -91,8 +95,10 @@ class AlsaOutput final : public Output {
 
   Progress Heard(Nanos now) override {
     snd_pcm_sframes_t delay = 0;
-    if (snd_pcm_delay(pcm_, &delay) < 0) return {written_, now, false, written_};  // ran dry
-    const auto queued = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0));
+    if (snd_pcm_delay(pcm_, &delay) < 0)
+      return {written_, now, false, written_};  // ran dry
+    const auto queued =
+        static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0));
     const bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
     return {written_ > queued ? written_ - queued : 0, now, running, written_};
   }
@@ -100,13 +106,15 @@ class AlsaOutput final : public Output {
  private:
   // Opens the default device for 48 kHz stereo floats.
   void Open() {
-    if (int e = snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (int e = snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK,
+                             SND_PCM_NONBLOCK);
         e < 0) {
       pcm_ = nullptr;
       return Fail("snd_pcm_open", e);
     }
-    if (int e = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_FLOAT_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
-                                   2, kSampleRate, 1, kBufferUs);
+    if (int e = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_FLOAT_LE,
+                                   SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                                   kSampleRate, 1, kBufferUs);
         e < 0)
       return Fail("snd_pcm_set_params", e);
     snd_pcm_uframes_t buffer = 0, period = 0;
@@ -133,6 +141,8 @@ class AlsaOutput final : public Output {
 
 }  // namespace
 
-std::unique_ptr<Output> OpenAlsaOutput() { return std::make_unique<AlsaOutput>(); }
+std::unique_ptr<Output> OpenAlsaOutput() {
+  return std::make_unique<AlsaOutput>();
+}
 
 }  // namespace pvl

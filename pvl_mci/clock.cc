@@ -14,9 +14,11 @@ class Steady final : public Clock {
     if (deadline == kForever) {
       cv.wait(lock);
     } else {
-      cv.wait_until(lock, std::chrono::steady_clock::time_point(
-                              std::chrono::duration_cast<
-                                  std::chrono::steady_clock::duration>(deadline)));
+      cv.wait_until(
+          lock,
+          std::chrono::steady_clock::time_point(
+              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  deadline)));
     }
   }
 };

@@ -4,8 +4,8 @@
 // is an Instance; DRV_OPEN hands its address back as the driver ID, which
 // winmm then passes with every message for that device.
 #include <windows.h>
-#include <mmsystem.h>
 #include <mmddk.h>
+#include <mmsystem.h>
 
 #include <exception>
 #include <filesystem>
@@ -24,7 +24,8 @@ namespace {
 constexpr DWORD_PTR kBareDriverId = 0x10000;
 
 struct Instance {
-  std::unique_ptr<mci::Device> device;  // from MCI_OPEN_DRIVER to MCI_CLOSE_DRIVER
+  std::unique_ptr<mci::Device>
+      device;  // from MCI_OPEN_DRIVER to MCI_CLOSE_DRIVER
 };
 
 // Notifications go to a window, and the device has nothing to say at the
@@ -94,37 +95,36 @@ LRESULT Status(mci::Device& device, DWORD flags, MCI_STATUS_PARMS* parms) {
       parms->dwReturn = MAKEMCIRESOURCE(mode, mode);
       return MCI_RESOURCE_RETURNED;
     }
-    case MCI_STATUS_POSITION:
-      parms->dwReturn = device.Position();
-      return 0;
-    case MCI_STATUS_LENGTH:
-      parms->dwReturn = device.Length();
-      return 0;
+    case MCI_STATUS_POSITION: parms->dwReturn = device.Position(); return 0;
+    case MCI_STATUS_LENGTH: parms->dwReturn = device.Length(); return 0;
     case MCI_STATUS_READY: {
       const bool ready = device.GetMode() != mci::Mode::kNotReady;
       parms->dwReturn = MAKEMCIRESOURCE(ready, ready ? MCI_TRUE : MCI_FALSE);
       return MCI_RESOURCE_RETURNED;
     }
     case MCI_STATUS_TIME_FORMAT:
-      parms->dwReturn = MAKEMCIRESOURCE(MCI_FORMAT_MILLISECONDS,
-                                        MCI_FORMAT_MILLISECONDS_S);
+      parms->dwReturn =
+          MAKEMCIRESOURCE(MCI_FORMAT_MILLISECONDS, MCI_FORMAT_MILLISECONDS_S);
       return MCI_RESOURCE_RETURNED;
-    default:
-      return MCIERR_UNSUPPORTED_FUNCTION;
+    default: return MCIERR_UNSUPPORTED_FUNCTION;
   }
 }
 
 // Milliseconds are the one time format of this device.
 LRESULT Set(DWORD flags, const MCI_SET_PARMS* parms) {
   if (parms == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
-  if (flags & ~(MCI_SET_TIME_FORMAT | MCI_WAIT)) return MCIERR_UNSUPPORTED_FUNCTION;
+  if (flags & ~(MCI_SET_TIME_FORMAT | MCI_WAIT))
+    return MCIERR_UNSUPPORTED_FUNCTION;
   if (!(flags & MCI_SET_TIME_FORMAT)) return MCIERR_MISSING_PARAMETER;
-  return parms->dwTimeFormat == MCI_FORMAT_MILLISECONDS ? 0 : MCIERR_BAD_TIME_FORMAT;
+  return parms->dwTimeFormat == MCI_FORMAT_MILLISECONDS
+             ? 0
+             : MCIERR_BAD_TIME_FORMAT;
 }
 
 LRESULT Command(Instance& instance, UINT message, DWORD flags, LPARAM parms) {
   if (message == MCI_OPEN_DRIVER)
-    return Open(instance, flags, reinterpret_cast<const MCI_OPEN_PARMSW*>(parms));
+    return Open(instance, flags,
+                reinterpret_cast<const MCI_OPEN_PARMSW*>(parms));
   if (message == MCI_CLOSE_DRIVER) {
     instance.device.reset();
     return 0;
@@ -134,28 +134,29 @@ LRESULT Command(Instance& instance, UINT message, DWORD flags, LPARAM parms) {
   mci::Device& device = *instance.device;
   switch (message) {
     case MCI_PLAY:
-      return Play(device, flags, reinterpret_cast<const MCI_PLAY_PARMS*>(parms));
+      return Play(device, flags,
+                  reinterpret_cast<const MCI_PLAY_PARMS*>(parms));
     case MCI_STOP: return device.Stop().error;
     case MCI_PAUSE: return device.Pause().error;
     case MCI_RESUME: return device.Resume().error;
     case MCI_SEEK:
-      return Seek(device, flags, reinterpret_cast<const MCI_SEEK_PARMS*>(parms));
+      return Seek(device, flags,
+                  reinterpret_cast<const MCI_SEEK_PARMS*>(parms));
     case MCI_STATUS:
       return Status(device, flags, reinterpret_cast<MCI_STATUS_PARMS*>(parms));
     case MCI_SET:
       return Set(flags, reinterpret_cast<const MCI_SET_PARMS*>(parms));
-    default:
-      return MCIERR_UNSUPPORTED_FUNCTION;
+    default: return MCIERR_UNSUPPORTED_FUNCTION;
   }
 }
 
-LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2) {
+LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1,
+                 LPARAM p2) {
   switch (message) {
     case DRV_LOAD:
     case DRV_FREE:
     case DRV_ENABLE:
-    case DRV_DISABLE:
-      return 1;
+    case DRV_DISABLE: return 1;
     case DRV_OPEN: {
       auto* open = reinterpret_cast<MCI_OPEN_DRIVER_PARMS*>(p2);
       if (open == nullptr) return static_cast<LRESULT>(kBareDriverId);
@@ -165,10 +166,10 @@ LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2)
       return reinterpret_cast<LRESULT>(new Instance);
     }
     case DRV_CLOSE:
-      if (id != kBareDriverId && id != 0) delete reinterpret_cast<Instance*>(id);
+      if (id != kBareDriverId && id != 0)
+        delete reinterpret_cast<Instance*>(id);
       return 1;
-    case DRV_QUERYCONFIGURE:
-      return 0;
+    case DRV_QUERYCONFIGURE: return 0;
   }
   if (message >= DRV_MCI_FIRST && message <= DRV_MCI_LAST) {
     if (id == kBareDriverId || id == 0) return MCIERR_INVALID_DEVICE_ID;

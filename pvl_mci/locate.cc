@@ -35,11 +35,10 @@ mci::Result Locate(const fs::path& element, fs::path& found) {
     std::error_code ec;
     const fs::file_status target = fs::status(path, ec);
     switch (target.type()) {
-      case fs::file_type::regular:
-        found = path;
-        return mci::Ok();
+      case fs::file_type::regular: found = path; return mci::Ok();
       case fs::file_type::not_found:
-        return mci::Fail(MCIERR_FILE_NOT_FOUND, "The file is a link to nothing.");
+        return mci::Fail(MCIERR_FILE_NOT_FOUND,
+                         "The file is a link to nothing.");
       case fs::file_type::directory:
         return mci::Fail(MCIERR_FILE_READ,
                          "The file cannot be read: it is a directory.");

@@ -15,7 +15,8 @@ namespace pvl {
 // one is looked for in the current directory, then in the program's folder,
 // then, where the build names a data directory, in ../share/mciplay beside
 // the program's folder and in that data directory.
-std::vector<std::filesystem::path> Candidates(const std::filesystem::path& element);
+std::vector<std::filesystem::path> Candidates(
+    const std::filesystem::path& element);
 
 // The first candidate under which anything exists decides, so a file of the
 // name never hides behind another: a regular file, or a link to one, is

@@ -9,8 +9,8 @@
 #include <ostream>
 #include <string>
 
-#include "pvl_mci/system.h"
 #include "pvl_mci/renderer.h"
+#include "pvl_mci/system.h"
 
 namespace pvl {
 namespace {
@@ -35,16 +35,17 @@ std::uint32_t MsOfFrames(std::uint64_t frames) {
 }  // namespace
 
 mci::Result ModuleDevice::Create(const std::vector<std::uint8_t>& data,
-                                 std::unique_ptr<Output> output, OutputOpener reopen,
-                                 Clock& clock, std::unique_ptr<ModuleDevice>& device) {
+                                 std::unique_ptr<Output> output,
+                                 OutputOpener reopen, Clock& clock,
+                                 std::unique_ptr<ModuleDevice>& device) {
   std::unique_ptr<openmpt::module> module;
   double seconds = 0;
   try {
     // The piece ends with its last row: no fade-out added, no repeat. A
     // seek (play from, resume, a new output taking over) brings back the
     // notes already sounding there, not only those struck after.
-    const std::map<std::string, std::string> ctls = {{"play.at_end", "stop"},
-                                                     {"seek.sync_samples", "1"}};
+    const std::map<std::string, std::string> ctls = {
+        {"play.at_end", "stop"}, {"seek.sync_samples", "1"}};
     module = std::make_unique<openmpt::module>(data, Silence(), ctls);
     module->set_repeat_count(0);
   } catch (const std::exception&) {
@@ -58,8 +59,8 @@ mci::Result ModuleDevice::Create(const std::vector<std::uint8_t>& data,
   if (!(seconds > 0)) seconds = 0;
   const auto length_ms = static_cast<std::uint32_t>(
       std::min(std::round(seconds * 1000.0), 4294967295.0));
-  auto renderer = std::make_unique<Renderer>(std::move(module), std::move(output),
-                                             std::move(reopen));
+  auto renderer = std::make_unique<Renderer>(
+      std::move(module), std::move(output), std::move(reopen));
   device.reset(new ModuleDevice(std::move(renderer), length_ms, clock));
   return mci::Ok();
 }
@@ -97,8 +98,10 @@ void ModuleDevice::Run() {
       const bool play = mode_ == mci::Mode::kPlaying;
       const std::uint32_t from = start_ms_, to = end_ms_;
       lock.unlock();
-      if (play) renderer_->Begin(from, to, now);
-      else renderer_->End();
+      if (play)
+        renderer_->Begin(from, to, now);
+      else
+        renderer_->End();
       lock.lock();
       continue;
     }
@@ -148,8 +151,10 @@ void ModuleDevice::HaltLocked(mci::Mode mode) {
 
 std::uint32_t ModuleDevice::PositionLocked(Nanos now) {
   if (mode_ != mci::Mode::kPlaying) return position_ms_;
-  const std::uint64_t run = static_cast<std::uint64_t>(end_ms_ - start_ms_) * kFramesPerMs;
-  const std::uint64_t heard = HeardBy(heard_, std::min(now, reported_at_ + kStale));
+  const std::uint64_t run =
+      static_cast<std::uint64_t>(end_ms_ - start_ms_) * kFramesPerMs;
+  const std::uint64_t heard =
+      HeardBy(heard_, std::min(now, reported_at_ + kStale));
   shown_ = std::max(shown_, std::min(heard, run));
   return start_ms_ + MsOfFrames(shown_);
 }
@@ -211,7 +216,8 @@ std::uint32_t ModuleDevice::Length() { return length_ms_; }
 
 bool ModuleDevice::Settled() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return waiting_ && (wait_deadline_ == kForever || wait_deadline_ > clock_.Now());
+  return waiting_ &&
+         (wait_deadline_ == kForever || wait_deadline_ > clock_.Now());
 }
 
 }  // namespace pvl

@@ -29,7 +29,8 @@ class ModuleDevice final : public mci::Device {
   // `data` as a module.
   static mci::Result Create(const std::vector<std::uint8_t>& data,
                             std::unique_ptr<Output> output, OutputOpener reopen,
-                            Clock& clock, std::unique_ptr<ModuleDevice>& device);
+                            Clock& clock,
+                            std::unique_ptr<ModuleDevice>& device);
   static mci::Result Create(const std::vector<std::uint8_t>& data,
                             std::unique_ptr<Output> output, Clock& clock,
                             std::unique_ptr<ModuleDevice>& device) {

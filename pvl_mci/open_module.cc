@@ -39,7 +39,8 @@ mci::Result ReadModuleFile(const std::filesystem::path& path,
   const std::streamoff size = in.tellg();
   if (size < 0 || !in.seekg(0, std::ios::beg)) return ReadError(errno);
   if (size > kMaxFileBytes)
-    return mci::Fail(MCIERR_INVALID_FILE, "The file is too large for a module.");
+    return mci::Fail(MCIERR_INVALID_FILE,
+                     "The file is too large for a module.");
   data.resize(static_cast<std::size_t>(size));
   errno = 0;
   if (size > 0 && !in.read(reinterpret_cast<char*>(data.data()),
@@ -60,17 +61,20 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
   std::vector<OutputKind> kinds;
   std::string names = "auto, null, device";
   for (const OutputKind& kind : SoundOutputs()) {
-    if (mode == "auto" || mode == "device" || mode == kind.name) kinds.push_back(kind);
+    if (mode == "auto" || mode == "device" || mode == kind.name)
+      kinds.push_back(kind);
     names += std::string(", ") + kind.name;
   }
   if (kinds.empty()) {
     const auto last = names.rfind(", ");
-    return mci::Fail(MCIERR_BAD_CONSTANT, "PVL_MCI_OUTPUT must be " + names.substr(0, last) +
-                                              " or " + names.substr(last + 2) + ".");
+    return mci::Fail(MCIERR_BAD_CONSTANT, "PVL_MCI_OUTPUT must be " +
+                                              names.substr(0, last) + " or " +
+                                              names.substr(last + 2) + ".");
   }
   reopen = [kinds](std::size_t count) {
-    return OpenChain({kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(
-                                                         std::min(count, kinds.size()))});
+    return OpenChain(
+        {kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(
+                                            std::min(count, kinds.size()))});
   };
   std::unique_ptr<Output> first = reopen(kAllKinds);
   Clock& clock = SteadyClock();
@@ -87,8 +91,11 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
   if (mode == "auto") return mci::Ok();  // silently, until one opens
   reopen = nullptr;
   // The calls that failed, where the reply has room for them.
-  const auto text = [](const std::string& why) { return "No sound output: " + why + "."; };
-  if (state != Output::State::kFailed) return mci::Fail(MCIERR_HARDWARE, text("it did not open"));
+  const auto text = [](const std::string& why) {
+    return "No sound output: " + why + ".";
+  };
+  if (state != Output::State::kFailed)
+    return mci::Fail(MCIERR_HARDWARE, text("it did not open"));
   std::string reply = text(first->Error());
   if (reply.size() > kReplyChars) reply = text(first->Reason());
   return mci::Fail(MCIERR_HARDWARE, reply);
@@ -102,11 +109,12 @@ mci::Result OpenModule(const std::filesystem::path& element,
   if (mci::Result r = ReadModuleFile(path, data); r.error) return r;
   std::unique_ptr<Output> output;
   OutputOpener reopen;
-  if (mci::Result r = MakeOutput(std::getenv("PVL_MCI_OUTPUT"), output, reopen); r.error)
+  if (mci::Result r = MakeOutput(std::getenv("PVL_MCI_OUTPUT"), output, reopen);
+      r.error)
     return r;
   std::unique_ptr<ModuleDevice> module;
-  if (mci::Result r = ModuleDevice::Create(data, std::move(output), std::move(reopen),
-                                           SteadyClock(), module);
+  if (mci::Result r = ModuleDevice::Create(
+          data, std::move(output), std::move(reopen), SteadyClock(), module);
       r.error)
     return r;
   device = std::move(module);

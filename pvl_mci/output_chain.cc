@@ -7,7 +7,9 @@ namespace {
 
 class Chain final : public Output {
  public:
-  explicit Chain(std::vector<OutputKind> kinds) : kinds_(std::move(kinds)) { Next(); }
+  explicit Chain(std::vector<OutputKind> kinds) : kinds_(std::move(kinds)) {
+    Next();
+  }
 
   State Poll(Nanos now) override {
     while (current_) {
@@ -19,7 +21,9 @@ class Chain final : public Output {
         reason_ += "; ";
       }
       error_ += current_->Error();
-      reason_.append(kinds_[at_ - 1].name).append(": ").append(current_->Reason());
+      reason_.append(kinds_[at_ - 1].name)
+          .append(": ")
+          .append(current_->Reason());
       hangs_ = current_->Hangs();
       current_.reset();
       if (!hangs_ && !ready_) Next();  // one that played has no successor

@@ -24,8 +24,9 @@ std::uint64_t HeardBy(const Progress& p, Nanos now) {
 
 Nanos TimeOf(std::uint64_t frames) {
   const std::uint64_t rest = frames % kSampleRate;
-  return Nanos(static_cast<Nanos::rep>(frames / kSampleRate * kNanosPerSecond +
-                                       (rest * kNanosPerSecond + kSampleRate - 1) / kSampleRate));
+  return Nanos(static_cast<Nanos::rep>(
+      frames / kSampleRate * kNanosPerSecond +
+      (rest * kNanosPerSecond + kSampleRate - 1) / kSampleRate));
 }
 
 Nanos WhenHeard(const Progress& p, std::uint64_t frames) {

@@ -97,7 +97,8 @@ class PulseOutput final : public Output {
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
     stream_ = pa_stream_new(context_, "music", &format, nullptr);
     if (stream_ == nullptr) return Fail("pa_stream_new");
-    pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming, this);
+    pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming,
+                                          this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(kLatencyFrames * kFrameBytes);
@@ -106,7 +107,8 @@ class PulseOutput final : public Output {
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // No automatic timing reports: Heard asks for one at each wake of the
     // render thread, which is often enough.
-    if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+    if (pa_stream_connect_playback(stream_, nullptr, &attr,
+                                   PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0)
       Fail("pa_stream_connect_playback");
   }
@@ -118,10 +120,12 @@ class PulseOutput final : public Output {
 
   std::size_t Room(Nanos) override {
     Lock lock(loop_);
-    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return 0;
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
+      return 0;
     // The stream's own buffer, as the server granted it.
     if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_))
-      capacity_ = std::clamp<std::size_t>(attr->tlength / kFrameBytes, kMinFrames, kLatencyFrames);
+      capacity_ = std::clamp<std::size_t>(attr->tlength / kFrameBytes,
+                                          kMinFrames, kLatencyFrames);
     const std::size_t bytes = pa_stream_writable_size(stream_);
     if (bytes != static_cast<std::size_t>(-1)) return bytes / kFrameBytes;
     Fail("pa_stream_writable_size");
@@ -142,7 +146,8 @@ class PulseOutput final : public Output {
   void Write(const float* frames, std::size_t count, Nanos) override {
     Lock lock(loop_);
     if (stream_ == nullptr) return;
-    if (pa_stream_write(stream_, frames, count * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+    if (pa_stream_write(stream_, frames, count * kFrameBytes, nullptr, 0,
+                        PA_SEEK_RELATIVE) < 0)
       return Fail("pa_stream_write");
     written_ += count;
   }
@@ -154,13 +159,17 @@ class PulseOutput final : public Output {
   // buffer starts at once.
   void Finish(Nanos) override {
     Lock lock(loop_);
-    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
+      return;
     pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr);
     if (trigger == nullptr) return Fail("pa_stream_trigger");
     pa_operation_unref(trigger);
     finishing_ = true;
     drain_ = pa_stream_drain(
-        stream_, [](pa_stream*, int, void* user) { static_cast<PulseOutput*>(user)->drained_ = true; },
+        stream_,
+        [](pa_stream*, int, void* user) {
+          static_cast<PulseOutput*>(user)->drained_ = true;
+        },
         this);
     if (drain_ == nullptr) Fail("pa_stream_drain");
   }
@@ -168,7 +177,8 @@ class PulseOutput final : public Output {
   Progress Heard(Nanos) override {
     Lock lock(loop_);
     if (stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY) {
-      pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+      pa_operation* op =
+          pa_stream_update_timing_info(stream_, nullptr, nullptr);
       if (op == nullptr)
         Fail("pa_stream_update_timing_info");
       else
@@ -176,7 +186,8 @@ class PulseOutput final : public Output {
     }
     Progress p = heard_;
     p.limit = std::min({p.limit, written_, p.frames + kCarryFrames});
-    if (finishing_ && !drained_ && written_ > 0) p.limit = std::min(p.limit, written_ - 1);
+    if (finishing_ && !drained_ && written_ > 0)
+      p.limit = std::min(p.limit, written_ - 1);
     return p;
   }
 
@@ -188,14 +199,16 @@ class PulseOutput final : public Output {
     const std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> props(
         pa_proplist_new(), &pa_proplist_free);
     if (props == nullptr) return Fail("pa_proplist_new");
-    if (pa_proplist_sets(props.get(), PA_PROP_APPLICATION_NAME, "mciplay") < 0 ||
+    if (pa_proplist_sets(props.get(), PA_PROP_APPLICATION_NAME, "mciplay") <
+            0 ||
         pa_proplist_sets(props.get(), PA_PROP_MEDIA_ROLE, "music") < 0)
       return Fail("pa_proplist_sets");
     context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_),
                                             "mciplay", props.get());
     if (context_ == nullptr) return Fail("pa_context_new_with_proplist");
     // The default server; a client never starts one of its own.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) <
+        0)
       return Fail("pa_context_connect");
     StartThreadsWithoutSignals(
         [this] { started_ = pa_threaded_mainloop_start(loop_) >= 0; });
@@ -204,7 +217,9 @@ class PulseOutput final : public Output {
 
   class Lock {
    public:
-    explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) {
+      pa_threaded_mainloop_lock(loop_);
+    }
     ~Lock() { pa_threaded_mainloop_unlock(loop_); }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
@@ -250,17 +265,20 @@ class PulseOutput final : public Output {
     const pa_timing_info* t = pa_stream_get_timing_info(stream);
     if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
     const auto read = static_cast<std::uint64_t>(t->read_index) / kFrameBytes;
-    const std::int64_t us = static_cast<std::int64_t>(read * 1000000 / kSampleRate) +
-                            static_cast<std::int64_t>(t->transport_usec) -
-                            static_cast<std::int64_t>(t->sink_usec);
+    const std::int64_t us =
+        static_cast<std::int64_t>(read * 1000000 / kSampleRate) +
+        static_cast<std::int64_t>(t->transport_usec) -
+        static_cast<std::int64_t>(t->sink_usec);
     Progress p;
     p.moving = true;
     p.limit = t->playing != 0 ? ~std::uint64_t{0} : read;
     if (us >= 0) {
-      p.frames = std::min(read, static_cast<std::uint64_t>(us) * kSampleRate / 1000000);
+      p.frames = std::min(
+          read, static_cast<std::uint64_t>(us) * kSampleRate / 1000000);
       p.at = now;
     } else {
-      p.at = now + std::chrono::microseconds(-us);  // the first frame is on its way
+      p.at = now +
+             std::chrono::microseconds(-us);  // the first frame is on its way
     }
     self->heard_ = p;
   }
@@ -286,6 +304,8 @@ class PulseOutput final : public Output {
 
 }  // namespace
 
-std::unique_ptr<Output> OpenPulseOutput() { return std::make_unique<PulseOutput>(); }
+std::unique_ptr<Output> OpenPulseOutput() {
+  return std::make_unique<PulseOutput>();
+}
 
 }  // namespace pvl

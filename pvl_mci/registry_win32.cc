@@ -7,8 +7,8 @@
 #include <iterator>
 #include <string>
 
-#include "pvl_mci/open_module.h"
 #include "pvl_mci/module_file_win32.h"
+#include "pvl_mci/open_module.h"
 
 namespace {
 
@@ -19,12 +19,14 @@ constexpr wchar_t kWineKey[] =
 
 // The value's name: the device type.
 std::wstring ValueName() {
-  return std::wstring(std::begin(pvl::kDeviceType), std::end(pvl::kDeviceType) - 1);
+  return std::wstring(std::begin(pvl::kDeviceType),
+                      std::end(pvl::kDeviceType) - 1);
 }
 
 bool UnderWine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  return ntdll != nullptr &&
+         GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 const wchar_t* DriversKey() { return UnderWine() ? kWineKey : kWindowsKey; }
@@ -43,13 +45,14 @@ HRESULT Register() {
   const std::wstring dll = ThisDll();
   if (dll.empty()) return HRESULT_FROM_WIN32(GetLastError());
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, DriversKey(), 0, nullptr,
-                                   0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                                   &key, nullptr);
+  LSTATUS status =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, DriversKey(), 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  status = RegSetValueExW(key, ValueName().c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(dll.c_str()),
-                          static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
+  status =
+      RegSetValueExW(key, ValueName().c_str(), 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(dll.c_str()),
+                     static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
   return HRESULT_FROM_WIN32(status);
 }

@@ -30,19 +30,23 @@ constexpr Nanos kLongest = milliseconds(250);
 
 Renderer::Renderer(std::unique_ptr<openmpt::module> module,
                    std::unique_ptr<Output> output, OutputOpener reopen)
-    : module_(std::move(module)), real_(std::move(output)),
-      stand_in_(MakeSilentOutput()), reopen_(std::move(reopen)) {}
+    : module_(std::move(module)),
+      real_(std::move(output)),
+      stand_in_(MakeSilentOutput()),
+      reopen_(std::move(reopen)) {}
 
 Renderer::~Renderer() { End(); }
 
 void Renderer::Begin(std::uint32_t from_ms, std::uint32_t to_ms, Nanos now) {
   End();
   start_ms_ = from_ms;
-  run_frames_ = static_cast<std::uint64_t>(std::max(from_ms, to_ms) - from_ms) * kFramesPerMs;
+  run_frames_ = static_cast<std::uint64_t>(std::max(from_ms, to_ms) - from_ms) *
+                kFramesPerMs;
   running_ = true;
   due_ = kForever;
   PollOutput(now);
-  Output& output = real_ && real_->Poll(now) == Output::State::kReady ? *real_ : *stand_in_;
+  Output& output =
+      real_ && real_->Poll(now) == Output::State::kReady ? *real_ : *stand_in_;
   PlayOn(output, 0, now);
 }
 
@@ -70,8 +74,9 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
 // finds the one before.
 void Renderer::Reposition(std::uint64_t frame) {
   lead_ = skip_ = 0;
-  const double target =
-      (static_cast<double>(start_ms_) * kFramesPerMs + static_cast<double>(frame)) / kSampleRate;
+  const double target = (static_cast<double>(start_ms_) * kFramesPerMs +
+                         static_cast<double>(frame)) /
+                        kSampleRate;
   try {
     double at = module_->set_position_seconds(target);
     for (double back = 0.05; at > target && back < 60 && target > 0; back *= 2)
@@ -91,8 +96,10 @@ void Renderer::PollOutput(Nanos now) {
   // (Not while the last frames play out on the one there is.)
   if (better_ && real_ && !(running_ && Real() && finished_) &&
       better_->Poll(now) == Output::State::kReady) {
-    if (running_ && Real()) PlayOn(*better_, KeptTime(now), now);
-    else if (Real()) active_ = nullptr;
+    if (running_ && Real())
+      PlayOn(*better_, KeptTime(now), now);
+    else if (Real())
+      active_ = nullptr;
     real_ = std::move(better_);
   }
   if (reopen_ && now >= next_attempt_) {
@@ -127,7 +134,8 @@ std::size_t Renderer::Render(std::size_t want, float* into) {
   if (lead_ > 0) {
     // The module starts on a row after the place played from: silence
     // until then keeps the run in time.
-    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(want, lead_));
+    const auto got =
+        static_cast<std::size_t>(std::min<std::uint64_t>(want, lead_));
     std::fill(into, into + 2 * got, 0.0f);
     lead_ -= got;
     return got;
@@ -137,7 +145,8 @@ std::size_t Renderer::Render(std::size_t want, float* into) {
     // between is not heard.
     while (skip_ > 0) {
       const std::size_t n = module_->read_interleaved_stereo(
-          kSampleRate, static_cast<std::size_t>(std::min<std::uint64_t>(skip_, want)), into);
+          kSampleRate,
+          static_cast<std::size_t>(std::min<std::uint64_t>(skip_, want)), into);
       skip_ = n > 0 ? skip_ - std::min<std::uint64_t>(skip_, n) : 0;
     }
     return module_->read_interleaved_stereo(kSampleRate, want, into);
@@ -188,7 +197,8 @@ Renderer::Report Renderer::Step(Nanos now) {
     if (Real() && !finished_) PlayOn(*real_, written_, now);
   }
   PollOutput(now);
-  if (real_ && !Real() && !finished_ && real_->Poll(now) == Output::State::kReady)
+  if (real_ && !Real() && !finished_ &&
+      real_->Poll(now) == Output::State::kReady)
     PlayOn(*real_, KeptTime(now), now);
   const bool more = Fill(now);
   if (Real() && real_->Poll(now) == Output::State::kFailed) {
@@ -200,7 +210,8 @@ Renderer::Report Renderer::Step(Nanos now) {
   const std::uint64_t heard = base_ + HeardBy(seg, now);
   if (heard != last_heard_) {
     last_heard_ = heard;
-    last_move_at_ = seg.moving ? std::min(now, WhenHeard(seg, heard - base_)) : now;
+    last_move_at_ =
+        seg.moving ? std::min(now, WhenHeard(seg, heard - base_)) : now;
   }
   const bool done = finished_ && heard >= written_;
   report.heard = {seg.frames + base_, seg.at, seg.moving, seg.limit + base_};
@@ -214,7 +225,8 @@ Renderer::Report Renderer::Step(Nanos now) {
     report.heard = {last_heard_, last_move_at_, true, run_frames_};
   if (done) {
     report.done = true;
-    report.done_at_ms = start_ms_ + static_cast<std::uint32_t>(written_ / kFramesPerMs);
+    report.done_at_ms =
+        start_ms_ + static_cast<std::uint32_t>(written_ / kFramesPerMs);
     End();
     return report;
   }
@@ -229,9 +241,10 @@ Nanos Renderer::NextWake(const Progress& seg, bool more, Nanos now) const {
   // late is used in time.
   const std::uint64_t queued = written_ - base_;
   const std::uint64_t low = active_->Capacity() / 4;
-  Nanos wake = finished_ ? WhenHeard(seg, queued)
-                         : std::min(active_->WhenRoom(active_->Capacity() / 2, now),
-                                    WhenHeard(seg, queued > low ? queued - low : 0));
+  Nanos wake = finished_
+                   ? WhenHeard(seg, queued)
+                   : std::min(active_->WhenRoom(active_->Capacity() / 2, now),
+                              WhenHeard(seg, queued > low ? queued - low : 0));
   if (wake <= now) wake = now + kPoll;
   if (Real()) {
     wake = std::min(wake, now + kLongest);

@@ -65,7 +65,7 @@ class Renderer {
   Nanos NextWake(const Progress& seg, bool more, Nanos now) const;
 
   std::unique_ptr<openmpt::module> module_;
-  std::unique_ptr<Output> real_;   // the sound output, while there is one
+  std::unique_ptr<Output> real_;      // the sound output, while there is one
   std::unique_ptr<Output> stand_in_;  // silent, while there is none
   std::unique_ptr<Output> better_;    // opening, to take over from real_
   OutputOpener reopen_;

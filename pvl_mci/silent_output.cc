@@ -21,7 +21,8 @@ class SilentOutput final : public Output {
   void Halt() override {}
   std::size_t Room(Nanos now) override {
     const std::uint64_t queued = written_ - HeardBy(Clock(), now);
-    return kCapacity - static_cast<std::size_t>(std::min<std::uint64_t>(queued, kCapacity));
+    return kCapacity -
+           static_cast<std::size_t>(std::min<std::uint64_t>(queued, kCapacity));
   }
   Nanos WhenRoom(std::size_t frames, Nanos) override {
     const std::uint64_t need = written_ + std::min(frames, kCapacity);

@@ -24,9 +24,7 @@ bool NameExists(const std::filesystem::path& path) {
          error != ERROR_INVALID_NAME;
 }
 
-void StartThreadsWithoutSignals(const std::function<void()>& start) {
-  start();
-}
+void StartThreadsWithoutSignals(const std::function<void()>& start) { start(); }
 
 std::thread StartRenderThread(std::function<void()> body) {
   return std::thread(std::move(body));

@@ -52,7 +52,9 @@ struct Block {
 // The system's text for `result`, or its number.
 std::string ErrorText(MMRESULT result) {
   char text[MAXERRORLENGTH] = "";
-  const bool known = waveOutGetErrorTextA(result, text, sizeof text) == MMSYSERR_NOERROR && *text;
+  const bool known =
+      waveOutGetErrorTextA(result, text, sizeof text) == MMSYSERR_NOERROR &&
+      *text;
   return known ? text : "error " + std::to_string(result);
 }
 
@@ -92,7 +94,9 @@ class WaveOutput final : public Output {
     waveOutClose(wave_);
   }
 
-  State Poll(Nanos) override { return failed_ ? State::kFailed : State::kReady; }
+  State Poll(Nanos) override {
+    return failed_ ? State::kFailed : State::kReady;
+  }
   std::string Error() const override { return failed_call_ + ": " + reason_; }
   std::string Reason() const override { return reason_; }
   std::size_t Capacity() const override { return kBlocks * kBlockFrames; }
@@ -114,12 +118,14 @@ class WaveOutput final : public Output {
   // Every queued block comes back done, and the position starts again.
   void Halt() override {
     if (wave_ == nullptr) return;
-    if (MMRESULT r = waveOutReset(wave_); r != MMSYSERR_NOERROR) Fail("waveOutReset", r);
+    if (MMRESULT r = waveOutReset(wave_); r != MMSYSERR_NOERROR)
+      Fail("waveOutReset", r);
   }
 
   std::size_t Room(Nanos) override {
     std::size_t free_blocks = 0;
-    while (free_blocks < kBlocks && !InQueue(blocks_[(next_ + free_blocks) % kBlocks]))
+    while (free_blocks < kBlocks &&
+           !InQueue(blocks_[(next_ + free_blocks) % kBlocks]))
       ++free_blocks;
     return free_blocks == 0 ? 0 : free_blocks * kBlockFrames - filled_;
   }
@@ -159,14 +165,17 @@ class WaveOutput final : public Output {
   Progress Heard(Nanos now) override {
     const DWORD samples = Samples();
     if (samples != last_samples_) moved_at_ = now;
-    played_ += static_cast<DWORD>(samples - last_samples_);  // it wraps at 32 bits
+    played_ +=
+        static_cast<DWORD>(samples - last_samples_);  // it wraps at 32 bits
     last_samples_ = samples;
     if (first_at_ && !leap_at_ && now - *first_at_ < kLeapWithin &&
         played_ > HeardBy({0, *first_at_, true, played_}, now) + kBlockFrames)
       leap_at_ = now;
     if (leap_at_ && now - *leap_at_ <= kLeadFor)
-      lead_ = std::max(lead_, played_ - HeardBy({0, *leap_at_, true, played_}, now));
-    const std::uint64_t heard = std::min(played_ - std::min(played_, lead_), written_);
+      lead_ = std::max(lead_,
+                       played_ - HeardBy({0, *leap_at_, true, played_}, now));
+    const std::uint64_t heard =
+        std::min(played_ - std::min(played_, lead_), written_);
     // Once the device holds the whole of a finished stream, its count stops
     // while the rest of it is still to be heard: that goes on in real time.
     const bool queued = std::any_of(blocks_.begin(), blocks_.end(), InQueue);
@@ -181,7 +190,8 @@ class WaveOutput final : public Output {
     format.nChannels = 2;
     format.nSamplesPerSec = kSampleRate;
     format.wBitsPerSample = as_float ? 32 : 16;
-    format.nBlockAlign = static_cast<WORD>(format.nChannels * format.wBitsPerSample / 8);
+    format.nBlockAlign =
+        static_cast<WORD>(format.nChannels * format.wBitsPerSample / 8);
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
     return waveOutOpen(&wave_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
   }
@@ -225,7 +235,8 @@ class WaveOutput final : public Output {
     Block& b = blocks_[next_];
     b.header.dwBufferLength = static_cast<DWORD>(filled_ * frame_bytes_);
     b.header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
-    if (MMRESULT r = waveOutWrite(wave_, &b.header, sizeof b.header); r != MMSYSERR_NOERROR)
+    if (MMRESULT r = waveOutWrite(wave_, &b.header, sizeof b.header);
+        r != MMSYSERR_NOERROR)
       Fail("waveOutWrite", r);
     next_ = (next_ + 1) % kBlocks;
     filled_ = 0;
@@ -268,6 +279,8 @@ class WaveOutput final : public Output {
 
 }  // namespace
 
-std::unique_ptr<Output> OpenWaveOutput() { return std::make_unique<WaveOutput>(); }
+std::unique_ptr<Output> OpenWaveOutput() {
+  return std::make_unique<WaveOutput>();
+}
 
 }  // namespace pvl

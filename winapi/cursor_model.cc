@@ -56,8 +56,8 @@ void Guess(CursorModel& model, int& row, int& column) {
   column = model.column_known ? model.column : 0;
 }
 
-std::size_t MoveBytes(const CursorModel& model, int row, int column,
-                      char* out, bool& relative) {
+std::size_t MoveBytes(const CursorModel& model, int row, int column, char* out,
+                      bool& relative) {
   relative = !model.known && model.on_guessed_row && row == model.row;
   if (relative) {
     if (model.column_known && model.column == column) return 0;

@@ -18,12 +18,12 @@ struct ScreenSize {
 };
 
 struct CursorModel {
-  ScreenSize size;             // of the window the position is known for
-  bool known = false;          // row and column are certain
-  bool column_known = false;   // the column is certain
-  bool on_guessed_row = false; // still on the row last given as a guess
-  int row = 0;                 // 0-based
-  int column = 0;              // 0-based
+  ScreenSize size;              // of the window the position is known for
+  bool known = false;           // row and column are certain
+  bool column_known = false;    // the column is certain
+  bool on_guessed_row = false;  // still on the row last given as a guess
+  int row = 0;                  // 0-based
+  int column = 0;               // 0-based
 };
 
 // The terminal answered, or the cursor was moved there absolutely.
@@ -44,8 +44,8 @@ void Guess(CursorModel& model, int& row, int& column);
 // The bytes that put the cursor at (row, column), into `out` (at least 32
 // characters); their count, 0 when the cursor already stands there.
 // `relative` tells whether they are a move along the guessed row.
-std::size_t MoveBytes(const CursorModel& model, int row, int column,
-                      char* out, bool& relative);
+std::size_t MoveBytes(const CursorModel& model, int row, int column, char* out,
+                      bool& relative);
 
 // The move was written.
 void Moved(CursorModel& model, int row, int column, bool relative);

@@ -73,7 +73,8 @@ bool SendHeld(HeldOutput& held) {
   const std::size_t length = held.length.load();
   if (length == 0) return true;
   held.sending.store(1);
-  const std::size_t done = WriteAndNote(held, held.fd.load(), held.bytes, length);
+  const std::size_t done =
+      WriteAndNote(held, held.fd.load(), held.bytes, length);
   held.length.store(0);
   held.sending.store(0);
   return done == length;

@@ -20,11 +20,11 @@ namespace term {
 struct HeldOutput {
   static constexpr std::size_t kSize = 2048;
   char bytes[kSize] = {};
-  std::atomic<int> fd{-1};               // the screen they are for
-  std::atomic<std::size_t> length{0};    // bytes[0, length) are held
-  std::atomic<int> sending{0};           // the main thread is writing them
-  volatile sig_atomic_t line_fd = -1;    // the screen written to last
-  volatile sig_atomic_t line_open = 0;   // and its line is unfinished
+  std::atomic<int> fd{-1};              // the screen they are for
+  std::atomic<std::size_t> length{0};   // bytes[0, length) are held
+  std::atomic<int> sending{0};          // the main thread is writing them
+  volatile sig_atomic_t line_fd = -1;   // the screen written to last
+  volatile sig_atomic_t line_open = 0;  // and its line is unfinished
 };
 static_assert(std::atomic<std::size_t>::is_always_lock_free);
 

@@ -40,9 +40,9 @@ constexpr char kProtocolQuery[] = "\x1b[?u\x1b[c";
 HandlerState& H() { return g_handler_state; }
 
 int MillisLeft(std::chrono::steady_clock::time_point until) {
-  auto left = std::chrono::ceil<milliseconds>(
-                  until - std::chrono::steady_clock::now())
-                  .count();
+  auto left =
+      std::chrono::ceil<milliseconds>(until - std::chrono::steady_clock::now())
+          .count();
   return static_cast<int>(std::max<decltype(left)>(left, 0));
 }
 

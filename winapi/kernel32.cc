@@ -38,8 +38,7 @@ SHORT ToShort(long value) {
 // else (a terminal that does not answer) guessed.
 void WhereIs(int fd, term::CursorModel& model, int& row, int& column) {
   term::CursorReport where{};
-  if (!model.known && g_reader != nullptr &&
-      Reader().CursorPosition(fd, where))
+  if (!model.known && g_reader != nullptr && Reader().CursorPosition(fd, where))
     term::Learn(model, where.row - 1, where.column - 1, model.size);
   if (model.known) {
     row = model.row;
@@ -93,8 +92,7 @@ BOOL WINAPI GetConsoleScreenBufferInfo(
     HANDLE hConsoleOutput,
     PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo) {
   const int fd = term::FdOf(hConsoleOutput);
-  if (lpConsoleScreenBufferInfo == nullptr || !term::IsScreen(fd))
-    return FALSE;
+  if (lpConsoleScreenBufferInfo == nullptr || !term::IsScreen(fd)) return FALSE;
   term::CursorModel& model = term::CursorOf(fd);
   const term::ScreenSize size = model.size;
   int row = 0;
@@ -125,7 +123,8 @@ BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput,
     return FALSE;
   char move[32];
   bool relative = false;
-  const std::size_t length = term::MoveBytes(model, row, column, move, relative);
+  const std::size_t length =
+      term::MoveBytes(model, row, column, move, relative);
   if (length > 0 && term::Emit(fd, move, length) != length) return FALSE;
   term::Moved(model, row, column, relative);
   return TRUE;

@@ -47,11 +47,8 @@ void InputDecoder::Expire(Decoded& out) {
   held.swap(held_);
   state_ = State::kGround;
   switch (was) {
-    case State::kGround:
-      return;
-    case State::kUtf8:
-      AppendKey(out.keys, 0, '?', 0);
-      return;
+    case State::kGround: return;
+    case State::kUtf8: AppendKey(out.keys, 0, '?', 0); return;
     case State::kEscape:
     case State::kCsi:
     case State::kSs3:
@@ -64,9 +61,7 @@ void InputDecoder::Expire(Decoded& out) {
 
 void InputDecoder::Byte(unsigned char c, Decoded& out) {
   switch (state_) {
-    case State::kGround:
-      Ground(c, out);
-      return;
+    case State::kGround: Ground(c, out); return;
 
     case State::kEscape:
       if (c == '[' || c == 'O') {
@@ -196,11 +191,9 @@ void InputDecoder::FinishCsi(unsigned char final_byte, Decoded& out) {
   }
   WORD key = final_byte == '~' ? TildeKey(p[0][0]) : CursorKey(final_byte);
   if (key == 0) return;
-  unsigned id = final_byte == '~'
-                    ? kTildeIds + static_cast<unsigned>(p[0][0])
-                    : kFinalIds + final_byte;
-  Event(id, key, 0, modifiers | (Enhanced(key) ? ENHANCED_KEY : 0), event,
-        out);
+  unsigned id = final_byte == '~' ? kTildeIds + static_cast<unsigned>(p[0][0])
+                                  : kFinalIds + final_byte;
+  Event(id, key, 0, modifiers | (Enhanced(key) ? ENHANCED_KEY : 0), event, out);
 }
 
 void InputDecoder::ProtocolKey(int code, int shifted, DWORD state, int event,
@@ -232,9 +225,8 @@ void InputDecoder::ProtocolKey(int code, int shifted, DWORD state, int event,
     std::size_t index = static_cast<std::size_t>(plain - kPlain);
     key = kPunctuationKeys[index];
     // The character the terminal says Shift gives, or that of a US layout.
-    char with_shift = shifted > 32 && shifted < 127
-                          ? static_cast<char>(shifted)
-                          : kShifted[index];
+    char with_shift = shifted > 32 && shifted < 127 ? static_cast<char>(shifted)
+                                                    : kShifted[index];
     ascii = shift ? with_shift : static_cast<char>(code);
     if (ctrl) {
       switch (code) {
@@ -260,8 +252,8 @@ void InputDecoder::ProtocolKey(int code, int shifted, DWORD state, int event,
   Event(id, key, ascii, state, event, out);
 }
 
-void InputDecoder::Event(unsigned id, WORD virtual_key, char ascii,
-                         DWORD state, int event, Decoded& out) {
+void InputDecoder::Event(unsigned id, WORD virtual_key, char ascii, DWORD state,
+                         int event, Decoded& out) {
   if (!events_) {
     AppendKey(out.keys, virtual_key, ascii, state);
     return;

@@ -76,12 +76,11 @@ class InputDecoder {
   void Ground(unsigned char c, Decoded& out);
   void FinishCsi(unsigned char final_byte, Decoded& out);
   void FinishSs3(unsigned char final_byte, Decoded& out);
-  void ProtocolKey(int code, int shifted, DWORD state, int event,
-                   Decoded& out);
+  void ProtocolKey(int code, int shifted, DWORD state, int event, Decoded& out);
   // A key from an escape sequence. `id` tells keys apart for matching a
   // release with its press; `event` is 1 press, 2 repeat, 3 release.
-  void Event(unsigned id, WORD virtual_key, char ascii, DWORD state,
-             int event, Decoded& out);
+  void Event(unsigned id, WORD virtual_key, char ascii, DWORD state, int event,
+             Decoded& out);
 
   State state_ = State::kGround;
   std::string held_;  // bytes of the unfinished sequence, after the ESC

@@ -55,10 +55,12 @@ WORD CursorKey(unsigned char final_byte) {
 
 WORD TildeKey(int number) {
   switch (number) {
-    case 1: case 7: return VK_HOME;
+    case 1:
+    case 7: return VK_HOME;
     case 2: return VK_INSERT;
     case 3: return VK_DELETE;
-    case 4: case 8: return VK_END;
+    case 4:
+    case 8: return VK_END;
     case 5: return VK_PRIOR;
     case 6: return VK_NEXT;
     case 11: return VK_F1;

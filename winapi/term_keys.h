@@ -16,9 +16,10 @@ namespace term {
 inline constexpr char kPlain[] = "`1234567890-=[]\\;',./";
 inline constexpr char kShifted[] = "~!@#$%^&*()_+{}|:\"<>?";
 inline constexpr WORD kPunctuationKeys[] = {
-    VK_OEM_3, '1', '2', '3', '4', '5', '6', '7', '8', '9', '0',
-    VK_OEM_MINUS, VK_OEM_PLUS, VK_OEM_4, VK_OEM_6, VK_OEM_5, VK_OEM_1,
-    VK_OEM_7, VK_OEM_COMMA, VK_OEM_PERIOD, VK_OEM_2};
+    VK_OEM_3,     '1',           '2',      '3',      '4',      '5',
+    '6',          '7',           '8',      '9',      '0',      VK_OEM_MINUS,
+    VK_OEM_PLUS,  VK_OEM_4,      VK_OEM_6, VK_OEM_5, VK_OEM_1, VK_OEM_7,
+    VK_OEM_COMMA, VK_OEM_PERIOD, VK_OEM_2};
 
 // The control-key state that the modifier parameter of a sequence stands
 // for: 1 + (Shift 1, Alt 2, Ctrl 4, and in the keyboard protocol Super 8,

@@ -23,9 +23,8 @@ HandlerState& H() { return g_handler_state; }
 // core stay theirs.
 constexpr int kEndSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 constexpr int kFatalSignals[] = {
-    SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ,
-    SIGPOLL, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,    SIGABRT, SIGSYS,
-    SIGTRAP,
+    SIGUSR1,   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPOLL,
+    SIGSEGV,   SIGBUS,  SIGFPE,  SIGILL,    SIGABRT, SIGSYS,  SIGTRAP,
 #ifdef SIGPWR
     SIGPWR,
 #endif
@@ -224,7 +223,8 @@ void OnStop(int) {
   const int saved_errno = errno;
   SendHeldInHandler(H().held);
   GiveTerminal();
-  struct sigaction ours {}, stop {};
+  struct sigaction ours {
+  }, stop{};
   stop.sa_handler = SIG_DFL;
   sigemptyset(&stop.sa_mask);
   sigaction(SIGTSTP, &stop, &ours);

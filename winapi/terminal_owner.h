@@ -23,19 +23,19 @@ namespace term {
 // flags that guard a change are set before the change, so a handler that
 // comes in between undoes it rather than missing it.
 struct HandlerState {
-  volatile sig_atomic_t fd = -1;      // the terminal the program takes
-  termios found{};                    // its settings as found
-  termios raw{};                      // the settings the program puts on it
+  volatile sig_atomic_t fd = -1;         // the terminal the program takes
+  termios found{};                       // its settings as found
+  termios raw{};                         // the settings the program puts on it
   volatile sig_atomic_t ever_taken = 0;  // `raw` holds settings of ours
-  volatile sig_atomic_t taken = 0;    // raw settings may be on
-  volatile sig_atomic_t protocol = 0; // the terminal speaks the protocol
-  volatile sig_atomic_t pushed = 0;   // the program's flags may be on
-  volatile sig_atomic_t asking = 0;   // an answer may be on its way to us
-  HeldOutput held;                    // output not yet written, the line
-  std::atomic<int> leaving{0};        // a handler is ending the process
-  std::atomic<int> left{0};           // and has given the terminal back
-  std::atomic<int> resumes{0};        // times continued (SIGCONT)
-  std::atomic<int> resizes{0};        // window size changes (SIGWINCH)
+  volatile sig_atomic_t taken = 0;       // raw settings may be on
+  volatile sig_atomic_t protocol = 0;    // the terminal speaks the protocol
+  volatile sig_atomic_t pushed = 0;      // the program's flags may be on
+  volatile sig_atomic_t asking = 0;      // an answer may be on its way to us
+  HeldOutput held;                       // output not yet written, the line
+  std::atomic<int> leaving{0};           // a handler is ending the process
+  std::atomic<int> left{0};              // and has given the terminal back
+  std::atomic<int> resumes{0};           // times continued (SIGCONT)
+  std::atomic<int> resizes{0};           // window size changes (SIGWINCH)
   // The action each fatal signal had at start, which its handler puts
   // back; written before the handler is installed.
   struct sigaction before[NSIG] = {};

@@ -17,7 +17,8 @@ void Devices::RemoveType(std::string_view type) {
   types_.erase(Lower(type));
 }
 
-Result Devices::Open(const Word& element, const std::optional<std::string>& type,
+Result Devices::Open(const Word& element,
+                     const std::optional<std::string>& type,
                      const std::optional<std::string>& alias) {
   if (IsKeyword(element, "all")) return Fail(MCIERR_CANNOT_USE_ALL);
   const std::string key = Lower(alias ? *alias : element.text);
@@ -29,7 +30,8 @@ Result Devices::Open(const Word& element, const std::optional<std::string>& type
     std::lock_guard<std::mutex> lock(mutex_);
     if (!type) {
       // Only named device types are known: none is chosen by file name.
-      if (types_.count(Lower(element.text))) return Fail(MCIERR_FILENAME_REQUIRED);
+      if (types_.count(Lower(element.text)))
+        return Fail(MCIERR_FILENAME_REQUIRED);
       return Fail(element.text.find('.') != std::string::npos
                       ? MCIERR_EXTENSION_NOT_FOUND
                       : MCIERR_INVALID_DEVICE_NAME);
@@ -48,7 +50,8 @@ Result Devices::Open(const Word& element, const std::optional<std::string>& type
   if (!device) return Fail(MCIERR_DRIVER_INTERNAL);
 
   std::lock_guard<std::mutex> lock(mutex_);
-  if (devices_.count(key)) return taken();  // opened meanwhile by another thread
+  if (devices_.count(key))
+    return taken();  // opened meanwhile by another thread
   OpenDevice entry;
   entry.id = next_id_++;
   entry.device = std::move(device);

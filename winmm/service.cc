@@ -48,7 +48,8 @@ extern "C" MCIERROR WINAPI mciSendStringA(LPCSTR lpstrCommand,
     MCIERROR e = lpstrCommand == nullptr
                      ? MCIERROR{MCIERR_MISSING_COMMAND_STRING}
                      : winmm::ParseCommand(lpstrCommand, command);
-    result = e != 0 ? mci::Fail(e) : winmm::Execute(winmm::TheDevices(), command);
+    result =
+        e != 0 ? mci::Fail(e) : winmm::Execute(winmm::TheDevices(), command);
   } catch (const std::bad_alloc&) {
     result = mci::Fail(MCIERR_OUT_OF_MEMORY);
   } catch (const std::exception&) {

@@ -63,7 +63,9 @@ Result ReadKeywords(const Command& c, Flags& flags, Take take) {
 }
 
 // The `take` of a verb with no keywords of its own.
-Result NoKeyword(const Word&, Words&) { return Fail(MCIERR_UNRECOGNIZED_KEYWORD); }
+Result NoKeyword(const Word&, Words&) {
+  return Fail(MCIERR_UNRECOGNIZED_KEYWORD);
+}
 
 // Reads a number given once as the value of its keyword.
 Result TakeNumber(Words& words, std::optional<std::uint32_t>& value) {
@@ -116,7 +118,8 @@ Result Play(Devices& devices, const Command& c) {
   if (r.error) return r;
   DevicePtr device;
   if (r = devices.Find(c.device, device); r.error) return r;
-  if (MCIERROR e = mci::PlayRangeError(from, to, device->Length())) return Fail(e);
+  if (MCIERROR e = mci::PlayRangeError(from, to, device->Length()))
+    return Fail(e);
   r = device->Play(from, to);
   if (r.error != 0 || !flags.wait) return r;
   // A device another thread closes meanwhile is waited for no longer.
@@ -212,7 +215,8 @@ Result Status(Devices& devices, const Command& c) {
 }
 
 // A verb that takes no keyword of its own and hands on to the device.
-Result OnDevice(Devices& devices, const Command& c, Result (mci::Device::*call)()) {
+Result OnDevice(Devices& devices, const Command& c,
+                Result (mci::Device::*call)()) {
   Flags flags;
   if (Result r = ReadKeywords(c, flags, NoKeyword); r.error) return r;
   DevicePtr device;
@@ -233,11 +237,17 @@ constexpr Verb kVerbs[] = {
     {"set", Set},
     {"status", Status},
     {"stop",
-     [](Devices& d, const Command& c) { return OnDevice(d, c, &mci::Device::Stop); }},
+     [](Devices& d, const Command& c) {
+       return OnDevice(d, c, &mci::Device::Stop);
+     }},
     {"pause",
-     [](Devices& d, const Command& c) { return OnDevice(d, c, &mci::Device::Pause); }},
+     [](Devices& d, const Command& c) {
+       return OnDevice(d, c, &mci::Device::Pause);
+     }},
     {"resume",
-     [](Devices& d, const Command& c) { return OnDevice(d, c, &mci::Device::Resume); }},
+     [](Devices& d, const Command& c) {
+       return OnDevice(d, c, &mci::Device::Resume);
+     }},
 };
 
 }  // namespace

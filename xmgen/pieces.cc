@@ -16,8 +16,15 @@ constexpr int kChannels = 8;
 // Channels of the bundled piece.
 enum Channel { kPad0, kPad1, kPad2, kBass, kArp, kLead, kDrums, kHats };
 // Instruments, numbered from 1 as the pattern cells name them.
-enum InstrumentNumber { kPadIns = 1, kBassIns, kPluckIns, kLeadIns, kKickIns,
-                        kSnareIns, kHatIns };
+enum InstrumentNumber {
+  kPadIns = 1,
+  kBassIns,
+  kPluckIns,
+  kLeadIns,
+  kKickIns,
+  kSnareIns,
+  kHatIns
+};
 
 std::uint8_t Vol(int v) { return static_cast<std::uint8_t>(0x10 + v); }
 
@@ -93,7 +100,7 @@ void AddBass(Pattern& p, const Section& s) {
 void AddArpeggio(Pattern& p, const Section& s) {
   for (int bar = 0; bar < kBarsPerPattern; ++bar) {
     const Chord& c = s.chords[static_cast<std::size_t>(bar)];
-    const int tones[] = {c.root, c.Third(), c.Fifth(), c.root + 12,
+    const int tones[] = {c.root,         c.Third(),   c.Fifth(), c.root + 12,
                          c.Fifth() + 12, c.root + 12, c.Fifth(), c.Third()};
     for (int r = 0; r < kRowsPerBar; ++r) {
       int v = s.arp_volume - (r % 4 == 0 ? 0 : 8);
@@ -109,7 +116,8 @@ void AddDrums(Pattern& p, const Section& s) {
       Put(p, base + 0, kDrums, NoteNumber(4, 0), kKickIns, 60);
       Put(p, base + 4, kDrums, NoteNumber(4, 0), kSnareIns, 44);
       Put(p, base + 8, kDrums, NoteNumber(4, 0), kKickIns, 56);
-      if (bar % 2 == 1) Put(p, base + 10, kDrums, NoteNumber(4, 0), kKickIns, 44);
+      if (bar % 2 == 1)
+        Put(p, base + 10, kDrums, NoteNumber(4, 0), kKickIns, 44);
       Put(p, base + 12, kDrums, NoteNumber(4, 0), kSnareIns, 44);
     }
     if (s.hats) {
@@ -195,16 +203,16 @@ Instrument MakeInstrument(const char* name, Sample sample, Envelope env,
 
 std::vector<Instrument> Instruments() {
   std::vector<Instrument> list;
-  list.push_back(MakeInstrument(
-      "pad", Tone("pad", {1, 0.5, 0.25, 0.12, 0.06}, true),
-      Envelope{{{0, 0}, {24, 56}, {60, 44}}, 2}, 340));
+  list.push_back(
+      MakeInstrument("pad", Tone("pad", {1, 0.5, 0.25, 0.12, 0.06}, true),
+                     Envelope{{{0, 0}, {24, 56}, {60, 44}}, 2}, 340));
   list.push_back(MakeInstrument(
       "bass", Tone("bass", {1, 0.6, 0.3, 0.15, 0.08}, false),
       Envelope{{{0, 64}, {4, 50}, {30, 28}, {90, 0}}, -1}, 1000));
   list.push_back(MakeInstrument("pluck", Pluck("pluck", 0.8, 3), {}, 0));
-  list.push_back(MakeInstrument(
-      "lead", Tone("lead", {1, 0.05, 0.25, 0.02, 0.1}, true),
-      Envelope{{{0, 0}, {2, 64}, {10, 46}, {40, 38}}, 3}, 800));
+  list.push_back(
+      MakeInstrument("lead", Tone("lead", {1, 0.05, 0.25, 0.02, 0.1}, true),
+                     Envelope{{{0, 0}, {2, 64}, {10, 46}, {40, 38}}, 3}, 800));
   list.push_back(MakeInstrument("kick", Kick(), {}, 0));
   list.push_back(MakeInstrument("snare", Snare(), {}, 0));
   list.push_back(MakeInstrument("hat", HiHat(), {}, 0));
@@ -248,8 +256,8 @@ Module ComposePiece() {
   last.arp_volume = 26;
   last.melody = kMelodyEnd;
 
-  m.patterns = {MakePattern(intro),   MakePattern(build),
-                MakePattern(verse_a), MakePattern(verse_b),
+  m.patterns = {MakePattern(intro),     MakePattern(build),
+                MakePattern(verse_a),   MakePattern(verse_b),
                 MakePattern(breakdown), MakePattern(last)};
   SetPanning(m.patterns[0]);
 
@@ -282,8 +290,8 @@ Module TimedPiece(int length_ms) {
   m.tempo = 250;  // one tick, and so one row, every 10 ms
   Sample tone = Tone("tone", {1, 0.2}, false);
   tone.volume = 24;
-  m.instruments.push_back(MakeInstrument("tone", tone,
-      Envelope{{{0, 64}, {20, 0}}, -1}, 0));
+  m.instruments.push_back(
+      MakeInstrument("tone", tone, Envelope{{{0, 64}, {20, 0}}, -1}, 0));
   int left = rows;
   int row_of_piece = 0;
   while (left > 0) {

@@ -82,22 +82,22 @@ void WriteInstrument(Bytes& b, const Instrument& ins) {
 
   const Envelope& env = ins.volume_envelope;
   const std::size_t points = std::min<std::size_t>(env.points.size(), 12);
-  b.U32(40);         // sample header size
-  b.Zeros(96);       // every note plays sample 0
+  b.U32(40);    // sample header size
+  b.Zeros(96);  // every note plays sample 0
   WriteEnvelopePoints(b, env);
   WriteEnvelopePoints(b, Envelope{});  // panning
   b.U8(static_cast<unsigned>(points));
   b.U8(0);
   b.U8(env.sustain >= 0 ? static_cast<unsigned>(env.sustain) : 0);
-  b.U8(0);  // volume loop start
-  b.U8(0);  // volume loop end
+  b.U8(0);     // volume loop start
+  b.U8(0);     // volume loop end
   b.Zeros(3);  // panning sustain and loop
   unsigned type = 0;
   if (points > 0) type |= 1;
   if (points > 0 && env.sustain >= 0) type |= 2;
   b.U8(type);
-  b.U8(0);      // panning envelope off
-  b.Zeros(4);   // vibrato
+  b.U8(0);     // panning envelope off
+  b.Zeros(4);  // vibrato
   b.U16(ins.fadeout);
   b.Zeros(22);  // reserved
 

@@ -27,7 +27,8 @@ struct Cell {
 
 struct Pattern {
   Pattern(int rows, int channels)
-      : rows(rows), channels(channels),
+      : rows(rows),
+        channels(channels),
         cells(static_cast<std::size_t>(rows * channels)) {}
   Cell& At(int row, int channel) {
     return cells[static_cast<std::size_t>(row * channels + channel)];

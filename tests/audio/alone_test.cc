@@ -11,9 +11,9 @@
 #include <cmath>
 #include <thread>
 
-#include "tests/audio/listening.h"
 #include "harness/reference_render.h"
 #include "harness/signal_compare.h"
+#include "tests/audio/listening.h"
 #include "xmgen/pieces.h"
 
 namespace audio {
@@ -26,14 +26,17 @@ using std::chrono::milliseconds;
 // on PulseAudio; on PipeWire, to keep the tests short, a piece of 20 s.
 TEST_P(Listening, TheWholePieceIsHeardAsRendered) {
   const std::vector<std::uint8_t> piece = xmgen::WriteXm(
-      GetParam() == ServerKind::kPulseAudio ? xmgen::ComposePiece() : xmgen::DensePiece(8, 20));
+      GetParam() == ServerKind::kPulseAudio ? xmgen::ComposePiece()
+                                            : xmgen::DensePiece(8, 20));
   const Samples reference = RenderReference(piece);
   PlayerRun run;
   ASSERT_TRUE(run.Start(piece, Env()));
   const auto length = milliseconds(reference.size() / 2 / 48);
   ASSERT_TRUE(run.WaitForClose(length + milliseconds(10000)));
-  std::this_thread::sleep_for(milliseconds(300));  // the last frames reach the recorder
-  const Comparison c = Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
+  std::this_thread::sleep_for(
+      milliseconds(300));  // the last frames reach the recorder
+  const Comparison c =
+      Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
   std::printf("whole piece: %s\n", Describe(c).c_str());
   ASSERT_TRUE(c.aligned);
   EXPECT_GE(c.snr_db, 60.0);
@@ -46,7 +49,8 @@ TEST_P(Listening, TheWholePieceIsHeardAsRendered) {
 // user's other work is, for the whole 20 s: nothing is lost.
 using ListeningOnPulseAudio = Listening;
 TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
-  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::DensePiece(8, 20));
+  const std::vector<std::uint8_t> piece =
+      xmgen::WriteXm(xmgen::DensePiece(8, 20));
   const Samples reference = RenderReference(piece);
   std::vector<pid_t> loops;
   for (int i = 0; i < 2; ++i) {
@@ -68,7 +72,8 @@ TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
   }
   ASSERT_TRUE(closed);
   std::this_thread::sleep_for(milliseconds(300));
-  const Comparison c = Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
+  const Comparison c =
+      Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
   std::printf("two busy cores: %s\n", Describe(c).c_str());
   ASSERT_TRUE(c.aligned);
   EXPECT_TRUE(c.gaps.empty()) << Describe(c);
@@ -76,10 +81,12 @@ TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
   EXPECT_TRUE(run.Leave());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()), ServerName);
+INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()),
+                         ServerName);
 
 INSTANTIATE_TEST_SUITE_P(Servers, ListeningOnPulseAudio,
-                         ::testing::Values(ServerKind::kPulseAudio), ServerName);
+                         ::testing::Values(ServerKind::kPulseAudio),
+                         ServerName);
 
 }  // namespace
 }  // namespace audio

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "harness/monitor_recorder.h"
-#include "tests/audio/player_run.h"
 #include "harness/signal_compare.h"
 #include "harness/sound_server.h"
+#include "tests/audio/player_run.h"
 
 namespace audio {
 
@@ -32,9 +32,12 @@ inline std::vector<ServerKind> ServerKinds() {
 inline std::string KindName(ServerKind kind) {
   return kind == ServerKind::kPulseAudio ? "PulseAudio" : "PipeWire";
 }
-inline void PrintTo(ServerKind kind, std::ostream* out) { *out << KindName(kind); }
+inline void PrintTo(ServerKind kind, std::ostream* out) {
+  *out << KindName(kind);
+}
 // Each case named after its server.
-inline std::string ServerName(const ::testing::TestParamInfo<ServerKind>& info) {
+inline std::string ServerName(
+    const ::testing::TestParamInfo<ServerKind>& info) {
   return KindName(info.param);
 }
 
@@ -47,8 +50,11 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
       GTEST_SKIP() << KindName(GetParam()) << " is not installed";
     std::string error;
     ASSERT_TRUE(server_.Start(error)) << error;
-    ASSERT_TRUE(recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error)) << error;
-    std::ofstream(server_.Dir() + "/alsa.conf") << "pcm.!default { type hw card 99 }\n";
+    ASSERT_TRUE(
+        recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error))
+        << error;
+    std::ofstream(server_.Dir() + "/alsa.conf")
+        << "pcm.!default { type hw card 99 }\n";
   }
 
   std::vector<std::string> Env() const {
@@ -59,7 +65,8 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
   }
 
   // The position the line showed at `t` (the last reading by then).
-  static long ShownAt(const std::vector<PlayerRun::Shown>& shown, SteadyTime t) {
+  static long ShownAt(const std::vector<PlayerRun::Shown>& shown,
+                      SteadyTime t) {
     long ms = -1;
     for (const PlayerRun::Shown& s : shown)
       if (s.at <= t) ms = s.ms;
@@ -68,7 +75,8 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
 
   // The recording from a little before `t` on.
   Samples RecordingSince(SteadyTime t) const {
-    return recorder_.Samples(recorder_.FrameAt(t - std::chrono::milliseconds(500)).value_or(0));
+    return recorder_.Samples(
+        recorder_.FrameAt(t - std::chrono::milliseconds(500)).value_or(0));
   }
 
   SoundServer server_;

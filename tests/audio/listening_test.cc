@@ -8,9 +8,9 @@
 #include <cmath>
 #include <thread>
 
-#include "tests/audio/listening.h"
 #include "harness/reference_render.h"
 #include "harness/signal_compare.h"
+#include "tests/audio/listening.h"
 #include "xmgen/pieces.h"
 
 namespace audio {
@@ -22,12 +22,14 @@ using std::chrono::steady_clock;
 // Every start of the program is heard: sound on the monitor soon after
 // the play line, each time.
 TEST_P(Listening, FiftyStartsAreAllHeard) {
-  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(2000));
+  const std::vector<std::uint8_t> piece =
+      xmgen::WriteXm(xmgen::TimedPiece(2000));
   std::vector<double> delays;
   for (int i = 0; i < 50; ++i) {
     PlayerRun run;
     ASSERT_TRUE(run.Start(piece, Env())) << "start " << i;
-    const auto sound = recorder_.WaitForSound(run.PlayedAt(), milliseconds(2500));
+    const auto sound =
+        recorder_.WaitForSound(run.PlayedAt(), milliseconds(2500));
     EXPECT_TRUE(sound) << "start " << i << " was not heard";
     if (sound) delays.push_back(Ms(*sound - run.PlayedAt()).count());
     ASSERT_TRUE(run.StopWithKey()) << "start " << i;
@@ -35,8 +37,9 @@ TEST_P(Listening, FiftyStartsAreAllHeard) {
   }
   std::sort(delays.begin(), delays.end());
   if (!delays.empty())
-    std::printf("heard %zu of 50; play line to sound: median %.0f ms, worst %.0f ms\n",
-                delays.size(), delays[delays.size() / 2], delays.back());
+    std::printf(
+        "heard %zu of 50; play line to sound: median %.0f ms, worst %.0f ms\n",
+        delays.size(), delays[delays.size() / 2], delays.back());
 }
 
 // The position line shows what is heard: a piece whose notes start every
@@ -48,12 +51,14 @@ using ListeningOnPulseAudio = Listening;
 TEST_P(ListeningOnPulseAudio, ThePositionShownIsWhatIsHeard) {
   constexpr int kNotes = 8;
   PlayerRun run;
-  ASSERT_TRUE(run.Start(xmgen::WriteXm(xmgen::TimedPiece(kNotes * 500)), Env()));
+  ASSERT_TRUE(
+      run.Start(xmgen::WriteXm(xmgen::TimedPiece(kNotes * 500)), Env()));
   ASSERT_TRUE(run.WaitForClose(milliseconds(kNotes * 500 + 10000)));
   std::this_thread::sleep_for(milliseconds(200));
   const std::vector<PlayerRun::Shown> shown = run.Positions();
   ASSERT_GT(shown.size(), 100u);
-  std::optional<std::size_t> from = recorder_.FrameAt(run.PlayedAt() - milliseconds(100));
+  std::optional<std::size_t> from =
+      recorder_.FrameAt(run.PlayedAt() - milliseconds(100));
   ASSERT_TRUE(from);
   for (int k = 0; k < kNotes; ++k) {
     const std::optional<std::size_t> onset = recorder_.FirstSound(*from, 1e-3f);
@@ -66,7 +71,8 @@ TEST_P(ListeningOnPulseAudio, ThePositionShownIsWhatIsHeard) {
     double best = -1e9;
     for (const PlayerRun::Shown& s : shown) {
       const double apart = Ms(heard_at - s.at).count();
-      if (s.ms > 0 && std::fabs(apart) < 300) best = std::max(best, s.ms + apart);
+      if (s.ms > 0 && std::fabs(apart) < 300)
+        best = std::max(best, s.ms + apart);
     }
     const double offset = best - 500.0 * k;
     std::printf("note %d: shown - heard %+.1f ms\n", k, offset);
@@ -80,12 +86,15 @@ TEST_P(ListeningOnPulseAudio, ThePositionShownIsWhatIsHeard) {
 // the music is silent within 30 ms of the close line, not 200 ms later,
 // even on a sink that plays out what it has mixed ahead, as this one does.
 TEST(StopOnPulseAudio, AKeyStopsTheSoundAtOnce) {
-  if (!SoundServer::Installed(ServerKind::kPulseAudio)) GTEST_SKIP() << "no pulseaudio";
+  if (!SoundServer::Installed(ServerKind::kPulseAudio))
+    GTEST_SKIP() << "no pulseaudio";
   SoundServer server(ServerKind::kPulseAudio);
   MonitorRecorder recorder;
   std::string error;
   ASSERT_TRUE(server.Start(error)) << error;
-  ASSERT_TRUE(recorder.Start(server.Socket(), SoundServer::MonitorSource(), error)) << error;
+  ASSERT_TRUE(
+      recorder.Start(server.Socket(), SoundServer::MonitorSource(), error))
+      << error;
   std::vector<std::string> env = server.ClientEnv();
   env.push_back("PVL_MCI_OUTPUT=pulse");
   PlayerRun run;
@@ -95,17 +104,21 @@ TEST(StopOnPulseAudio, AKeyStopsTheSoundAtOnce) {
   const SteadyTime closed = steady_clock::now();
   std::this_thread::sleep_for(milliseconds(500));
   const std::size_t from = *recorder.FrameAt(closed - milliseconds(200));
-  const std::optional<std::size_t> last = LastSound(recorder.Samples(from), 1e-4f);
+  const std::optional<std::size_t> last =
+      LastSound(recorder.Samples(from), 1e-4f);
   ASSERT_TRUE(last) << "nothing heard before the close";
   const SteadyTime silent_from = *recorder.TimeOfFrame(from + *last);
-  std::printf("sound ended %+.1f ms after the close line\n", Ms(silent_from - closed).count());
+  std::printf("sound ended %+.1f ms after the close line\n",
+              Ms(silent_from - closed).count());
   EXPECT_LT(Ms(silent_from - closed).count(), 30.0);
   EXPECT_TRUE(run.Leave());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()), ServerName);
+INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::ValuesIn(ServerKinds()),
+                         ServerName);
 INSTANTIATE_TEST_SUITE_P(Servers, ListeningOnPulseAudio,
-                         ::testing::Values(ServerKind::kPulseAudio), ServerName);
+                         ::testing::Values(ServerKind::kPulseAudio),
+                         ServerName);
 
 }  // namespace
 }  // namespace audio

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/audio/player_run.h"
-#include "tests/support/test_files.h"
 #include "harness/reference_render.h"
 #include "harness/signal_compare.h"
+#include "tests/audio/player_run.h"
+#include "tests/support/test_files.h"
 #include "xmgen/pieces.h"
 
 namespace audio {
@@ -48,7 +48,8 @@ TEST_F(NoServer, ALSAPlaysThePieceAsRendered) {
     // ALSA's null device takes frames as fast as they come.
     ASSERT_TRUE(run.WaitForClose(std::chrono::milliseconds(30000)));
     EXPECT_TRUE(run.Leave());
-    const Comparison c = Compare(ReadRaw(dir_ + "/played.raw"), RenderReference(piece), 0);
+    const Comparison c =
+        Compare(ReadRaw(dir_ + "/played.raw"), RenderReference(piece), 0);
     std::printf("through ALSA (%s): %s\n", output, Describe(c).c_str());
     ASSERT_TRUE(c.aligned);
     EXPECT_EQ(c.offset, 0);

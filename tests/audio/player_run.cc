@@ -17,7 +17,8 @@ using std::chrono::steady_clock;
 
 long ShownPosition(const std::string& row) {
   unsigned m = 0, s = 0, h = 0;
-  if (std::sscanf(row.c_str(), "Playing: %2u:%2u.%2u", &m, &s, &h) != 3) return -1;
+  if (std::sscanf(row.c_str(), "Playing: %2u:%2u.%2u", &m, &s, &h) != 3)
+    return -1;
   return static_cast<long>(m) * 60000 + s * 1000 + h * 10;
 }
 
@@ -37,7 +38,8 @@ bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
                       const std::vector<std::string>& env) {
   if (dir_.path().empty()) return false;
   dir_.Write("no-sn.xm", module);
-  if (!session_.Start(pty::Command{{MCIPLAY_EXE}, env, dir_.path()})) return false;
+  if (!session_.Start(pty::Command{{MCIPLAY_EXE}, env, dir_.path()}))
+    return false;
   if (!session_.WaitForText(kPlayLine, milliseconds(10000))) return false;
   played_at_ = steady_clock::now();
   status_row_ = session_.FindRow(kPlayLine) + 1;
@@ -65,12 +67,15 @@ std::vector<PlayerRun::Shown> PlayerRun::Positions() const {
   return shown_;
 }
 
-long PlayerRun::ShownNow() const { return ShownPosition(session_.Row(status_row_)); }
+long PlayerRun::ShownNow() const {
+  return ShownPosition(session_.Row(status_row_));
+}
 
 std::optional<Ms> PlayerRun::StopWithKey() {
   const SteadyTime typed = steady_clock::now();
   session_.Send("x");
-  if (!session_.WaitForText(kCloseLine, milliseconds(5000))) return std::nullopt;
+  if (!session_.WaitForText(kCloseLine, milliseconds(5000)))
+    return std::nullopt;
   return Ms(steady_clock::now() - typed);
 }
 

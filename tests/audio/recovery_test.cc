@@ -22,7 +22,9 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 // Sound all the time, for half a minute.
-std::vector<std::uint8_t> Continuous() { return xmgen::WriteXm(xmgen::DensePiece(4, 30)); }
+std::vector<std::uint8_t> Continuous() {
+  return xmgen::WriteXm(xmgen::DensePiece(4, 30));
+}
 
 // The program's three command lines, its position line, and nothing else.
 void ExpectOnlyTheProgramsLines(const std::vector<std::string>& screen) {
@@ -54,15 +56,20 @@ TEST_P(Listening, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
   std::string error;
   ASSERT_TRUE(server_.Start(error)) << error;
   const SteadyTime restarted = steady_clock::now();
-  ASSERT_TRUE(recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error)) << error;
+  ASSERT_TRUE(
+      recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error))
+      << error;
   const auto sound = recorder_.WaitForSound(restarted, milliseconds(2000));
   ASSERT_TRUE(sound) << "no sound within 2 s of the new server";
-  std::printf("sound back %.0f ms after the new server\n", Ms(*sound - restarted).count());
+  std::printf("sound back %.0f ms after the new server\n",
+              Ms(*sound - restarted).count());
   Wait(milliseconds(500));
   // The position kept time throughout, within what the change of stream
   // took.
   const long c = ShownAt(run.Positions(), steady_clock::now());
-  EXPECT_NEAR(c - a, Ms(steady_clock::now() - (killed + milliseconds(500))).count(), 150);
+  EXPECT_NEAR(c - a,
+              Ms(steady_clock::now() - (killed + milliseconds(500))).count(),
+              150);
   ExpectOnlyTheProgramsLines(run.Screen());
   EXPECT_TRUE(run.StopWithKey());
   EXPECT_TRUE(run.Leave());
@@ -83,7 +90,8 @@ TEST_P(Listening, AServerThatHangsHoldsUpNothing) {
   server_.Resume();
   EXPECT_NEAR(b - a, 4900, 300);
   ASSERT_TRUE(key);
-  std::printf("key to close line with the server stopped: %.1f ms\n", key->count());
+  std::printf("key to close line with the server stopped: %.1f ms\n",
+              key->count());
   // A call that waited on the server would take seconds; the target is
   // 15 ms, which the benchmark measures.
   EXPECT_LT(key->count(), 250.0);
@@ -126,13 +134,15 @@ TEST_P(Listening, TheSoundThreadsTakeNoSignals) {
   int others = 0;
   const std::string tasks = "/proc/" + std::to_string(run.Pid()) + "/task";
   for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-    if (task.path().filename() == std::to_string(run.Pid())) continue;  // the program's own
+    if (task.path().filename() == std::to_string(run.Pid()))
+      continue;  // the program's own
     std::ifstream status(task.path() / "status");
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("SigBlk:", 0) != 0) continue;
       const std::uint64_t blocked = std::stoull(line.substr(7), nullptr, 16);
       for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGWINCH})
-        EXPECT_NE(blocked & (std::uint64_t{1} << (sig - 1)), 0u) << "signal " << sig;
+        EXPECT_NE(blocked & (std::uint64_t{1} << (sig - 1)), 0u)
+            << "signal " << sig;
       ++others;
     }
   }
@@ -152,7 +162,9 @@ TEST(SilentOutput, AfterTheProgramWasStoppedItGoesOnWhereItWas) {
   EXPECT_TRUE(run.Leave());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Listening, ::testing::Values(ServerKind::kPulseAudio), ServerName);
+INSTANTIATE_TEST_SUITE_P(Servers, Listening,
+                         ::testing::Values(ServerKind::kPulseAudio),
+                         ServerName);
 
 }  // namespace
 }  // namespace audio

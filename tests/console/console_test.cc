@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "tests/support/fake_platform.h"
 #include "console/text_out.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 

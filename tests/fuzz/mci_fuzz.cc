@@ -19,7 +19,8 @@ namespace {
 
 class Idle final : public mci::Device {
  public:
-  mci::Result Play(std::optional<std::uint32_t>, std::optional<std::uint32_t>) override {
+  mci::Result Play(std::optional<std::uint32_t>,
+                   std::optional<std::uint32_t>) override {
     return {};
   }
   mci::Result Stop() override { return {}; }
@@ -32,10 +33,11 @@ class Idle final : public mci::Device {
 };
 
 const bool registered = [] {
-  winmm::AddDeviceType("idle", [](std::string_view, std::unique_ptr<mci::Device>& d) {
-    d = std::make_unique<Idle>();
-    return mci::Result{};
-  });
+  winmm::AddDeviceType("idle",
+                       [](std::string_view, std::unique_ptr<mci::Device>& d) {
+                         d = std::make_unique<Idle>();
+                         return mci::Result{};
+                       });
   return true;
 }();
 

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "tests/support/manual_clock.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
+#include "tests/support/manual_clock.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::vector<std::uint8_t> bytes(data, data + size);
   std::unique_ptr<pvl::ModuleDevice> device;
-  if (pvl::ModuleDevice::Create(bytes, pvl::MakeSilentOutput(), TheClock(), device)
+  if (pvl::ModuleDevice::Create(bytes, pvl::MakeSilentOutput(), TheClock(),
+                                device)
           .error != 0) {
     Check(device == nullptr);
     return 0;

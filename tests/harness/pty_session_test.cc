@@ -88,7 +88,8 @@ TEST(PtySession, SpeaksTheKeyboardProtocolWhenToldTo) {
 
 TEST(PtySession, SendsKeysAndShowsSettingsChanges) {
   pty::Session session(5, 30);
-  ASSERT_TRUE(session.Start(Shell("stty -echo; echo ready; read line; echo \"got $line\"")));
+  ASSERT_TRUE(session.Start(
+      Shell("stty -echo; echo ready; read line; echo \"got $line\"")));
   ASSERT_TRUE(session.WaitForText("ready", Millis(5000)));
   session.Send("hello\r");
   ASSERT_TRUE(session.WaitForText("got hello", Millis(5000)));

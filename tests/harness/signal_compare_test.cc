@@ -37,20 +37,24 @@ Samples After(std::size_t lead_ms, const Samples& s) {
 
 // Frames [at, at + length) of `s` removed (a skip) or silenced (a dropout).
 Samples Skip(Samples s, std::size_t at_ms, std::size_t length_ms) {
-  s.erase(s.begin() + static_cast<std::ptrdiff_t>(2 * at_ms * kMs),
-          s.begin() + static_cast<std::ptrdiff_t>(2 * (at_ms + length_ms) * kMs));
+  s.erase(
+      s.begin() + static_cast<std::ptrdiff_t>(2 * at_ms * kMs),
+      s.begin() + static_cast<std::ptrdiff_t>(2 * (at_ms + length_ms) * kMs));
   return s;
 }
 Samples Dropout(Samples s, std::size_t at_ms, std::size_t length_ms) {
-  std::fill(s.begin() + static_cast<std::ptrdiff_t>(2 * at_ms * kMs),
-            s.begin() + static_cast<std::ptrdiff_t>(2 * (at_ms + length_ms) * kMs), 0.0f);
+  std::fill(
+      s.begin() + static_cast<std::ptrdiff_t>(2 * at_ms * kMs),
+      s.begin() + static_cast<std::ptrdiff_t>(2 * (at_ms + length_ms) * kMs),
+      0.0f);
   return s;
 }
 
 TEST(SignalCompare, AFaithfulRecordingPassesWhereverTheMusicStarts) {
   ASSERT_GT(Piece().size(), 2 * 1400 * kMs);
   for (std::size_t lead_ms : {0u, 37u, 1250u}) {
-    const audio::Comparison c = audio::Compare(After(lead_ms, Piece()), Piece(), 200 * kMs);
+    const audio::Comparison c =
+        audio::Compare(After(lead_ms, Piece()), Piece(), 200 * kMs);
     ASSERT_TRUE(c.aligned) << lead_ms;
     EXPECT_EQ(c.offset, static_cast<long>(lead_ms * kMs));
     EXPECT_GT(c.snr_db, 150);
@@ -72,7 +76,8 @@ TEST(SignalCompare, NoiseSetsTheRatio) {
     seed = seed * 1664525u + 1013904223u;
     v += static_cast<float>(amplitude * (seed / 2147483648.0 - 1.0));
   }
-  const audio::Comparison c = audio::Compare(After(100, noisy), piece, 200 * kMs);
+  const audio::Comparison c =
+      audio::Compare(After(100, noisy), piece, 200 * kMs);
   ASSERT_TRUE(c.aligned);
   EXPECT_NEAR(c.snr_db, 70.0, 1.0);
   EXPECT_TRUE(c.gaps.empty()) << audio::Describe(c);
@@ -109,9 +114,11 @@ TEST(SignalCompare, ALossBeforeTheComparedPartOnlyMovesTheStart) {
 }
 
 TEST(SignalCompare, SomethingElseEntirelyIsNotFound) {
-  const Samples other = audio::RenderReference(xmgen::WriteXm(xmgen::TimedPiece(1500)));
+  const Samples other =
+      audio::RenderReference(xmgen::WriteXm(xmgen::TimedPiece(1500)));
   EXPECT_FALSE(audio::Compare(After(100, other), Piece(), 200 * kMs).aligned);
-  EXPECT_FALSE(audio::Compare(Samples(2 * 2000 * kMs, 0.0f), Piece(), 200 * kMs).aligned);
+  EXPECT_FALSE(audio::Compare(Samples(2 * 2000 * kMs, 0.0f), Piece(), 200 * kMs)
+                   .aligned);
 }
 
 }  // namespace

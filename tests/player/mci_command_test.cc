@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "tests/support/fake_platform.h"
 #include "console/text_out.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ TEST_F(SendCommandTest, FailureWithAnEmptyReplyShowsTheServicesTextForIt) {
       {MCIERR_INVALID_FILE, "Not this one."},
       {MCIERR_FILE_NOT_FOUND, "The file cannot be found."}};
   EXPECT_FALSE(SendCommand("open x"));
-  EXPECT_EQ(fake::console().bytes, "open x ...  Error: The file cannot be found.\r\n");
+  EXPECT_EQ(fake::console().bytes,
+            "open x ...  Error: The file cannot be found.\r\n");
 }
 
 TEST_F(SendCommandTest, FailureWithNoTextAnywhereEndsTheLineAfterError) {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "player/mci_command.h"
 #include "tests/support/expected_lines.h"
 #include "tests/support/fake_platform.h"
-#include "player/mci_command.h"
 
 namespace {
 
@@ -97,13 +97,12 @@ TEST(AfterAPaste, AKeyStillEndsThePromptWithin15Ms) {
   EXPECT_LE(closed_at, 115u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Input, AfterAFlood,
-    testing::Values(Flood{"ArrowKeys", ArrowKeys},
-                    Flood{"HeldShift", HeldShift}),
-    [](const testing::TestParamInfo<Flood>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Input, AfterAFlood,
+                         testing::Values(Flood{"ArrowKeys", ArrowKeys},
+                                         Flood{"HeldShift", HeldShift}),
+                         [](const testing::TestParamInfo<Flood>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The screen at every position query: the line the pass before drew.
 struct Screens {
@@ -116,7 +115,7 @@ void PlayAndWatch(Screens& screens, int passes) {
   fake::DeviceScript script;
   script.length_ms = 10u * passes;
   script.override_command = [&screens](const std::string& command, char*,
-                                        UINT) -> MCIERROR {
+                                       UINT) -> MCIERROR {
     if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
     if (static_cast<int>(screens.seen.size()) == screens.width_change_at_pass)
       fake::Resize(screens.new_width);
@@ -132,8 +131,9 @@ void PlayAndWatch(Screens& screens, int passes) {
 }
 
 std::string StatusText(int hundredths, int width) {
-  std::string text = StatusLine("00:00." + std::string(1, '0' + hundredths / 10) +
-                                std::string(1, '0' + hundredths % 10));
+  std::string text =
+      StatusLine("00:00." + std::string(1, '0' + hundredths / 10) +
+                 std::string(1, '0' + hundredths % 10));
   text.resize(std::min<std::size_t>(text.size(), width - 1));
   text.erase(text.find_last_not_of(' ') + 1);  // as Row gives it
   return text;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/expected_lines.h"
-#include "tests/support/fake_platform.h"
 #include "player/mci_command.h"
 #include "player/player.h"
+#include "tests/support/expected_lines.h"
+#include "tests/support/fake_platform.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "player/mci_command.h"
 #include "tests/support/expected_lines.h"
 #include "tests/support/fake_platform.h"
-#include "player/mci_command.h"
 
 namespace {
 
@@ -41,10 +41,10 @@ TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
 
   EXPECT_EQ(RunPlayer(), 0);
 
-  std::string expected = kOpenLine + "\r\n" + kTimeFormatLine + "\r\n" + kPlayLine +
-                         "\r\n";
-  for (const char* t : {"00:00.00", "00:00.01", "00:00.02", "00:00.03",
-                        "00:00.04"}) {
+  std::string expected =
+      kOpenLine + "\r\n" + kTimeFormatLine + "\r\n" + kPlayLine + "\r\n";
+  for (const char* t :
+       {"00:00.00", "00:00.01", "00:00.02", "00:00.03", "00:00.04"}) {
     expected += StatusLine(t) + std::string(38, ' ') + " ";
   }
   expected += std::string(79, ' ') + " ";
@@ -162,7 +162,8 @@ TEST_F(PlayerTest, AFailedCloseShowsNoDone) {
   fake::UseDevice(Failing(kCloseCommand));
   fake::Type(2000, 'x');
   EXPECT_EQ(RunPlayer(), 0);
-  EXPECT_EQ(fake::Row(3), std::string(kCloseCommand) + " ...  Error: device says no");
+  EXPECT_EQ(fake::Row(3),
+            std::string(kCloseCommand) + " ...  Error: device says no");
   EXPECT_EQ(fake::Row(4), "Press a key to exit");
 }
 
@@ -207,9 +208,9 @@ TEST_F(PlayerTest, PlayingInAnyLetterCaseKeepsTheLoopAndOtherWordsEndIt) {
     const char* word;
     int passes;
   };
-  for (Case c : {Case{"Playing", 10}, Case{"PLAYING", 10},
-                 Case{"paused", 0}, Case{"stopped", 0},
-                 Case{"playing ", 0}, Case{"play", 0}, Case{"", 0}}) {
+  for (Case c : {Case{"Playing", 10}, Case{"PLAYING", 10}, Case{"paused", 0},
+                 Case{"stopped", 0}, Case{"playing ", 0}, Case{"play", 0},
+                 Case{"", 0}}) {
     fake::Reset();
     fake::DeviceScript script;
     script.length_ms = 100;

@@ -14,10 +14,9 @@ struct ParseCase {
 
 TEST(ParsePosition, ReadsDecimalMilliseconds) {
   const ParseCase cases[] = {
-      {"0", 0},           {"7", 7},         {"83456", 83456},
-      {"+42", 42},        {"   1234", 1234}, {"", 0},
-      {"   ", 0},         {"abc", 0},       {"+", 0},
-      {"-", 0},           {"-250", -250},   {"2147483647", 2147483647},
+      {"0", 0},          {"7", 7}, {"83456", 83456}, {"+42", 42},
+      {"   1234", 1234}, {"", 0},  {"   ", 0},       {"abc", 0},
+      {"+", 0},          {"-", 0}, {"-250", -250},   {"2147483647", 2147483647},
       {"007", 7},
   };
   for (const ParseCase& c : cases)
@@ -51,7 +50,8 @@ TEST(ParsePosition, DollarMeansHexadecimal) {
   EXPECT_EQ(ParsePosition("$FFFFFFFF"), -1);
   // A ninth digit is not read.
   EXPECT_EQ(ParsePosition("$123456789"), 0x12345678);
-  EXPECT_EQ(ParsePosition("$0FFFFFFFF"), static_cast<std::int32_t>(0xFFFFFFFFu));
+  EXPECT_EQ(ParsePosition("$0FFFFFFFF"),
+            static_cast<std::int32_t>(0xFFFFFFFFu));
 }
 
 TEST(ParsePosition, NeverPassesTheSignedRange) {
@@ -106,7 +106,8 @@ TEST(FormatStatusLine, ShowsMinutesSecondsAndHundredths) {
 
 TEST(FormatStatusLine, MinutesWrapAtOneHundred) {
   EXPECT_EQ(Line(100 * 60000), "Playing: 00:00.00 ...press a Key to stop.");
-  EXPECT_EQ(Line(101 * 60000 + 2000), "Playing: 01:02.00 ...press a Key to stop.");
+  EXPECT_EQ(Line(101 * 60000 + 2000),
+            "Playing: 01:02.00 ...press a Key to stop.");
   EXPECT_EQ(Line(INT32_MAX), "Playing: 91:23.64 ...press a Key to stop.");
 }
 

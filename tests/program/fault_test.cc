@@ -19,10 +19,10 @@ using pty::Millis;
 
 // The program started by bash, with "$0" standing for it; the line echoes
 // the program's exit code when it is done.
-pty::Command ThroughBash(const std::string& line, std::vector<std::string> env) {
-  return pty::Command{{"/bin/bash", "-c", line, MCIPLAY_SCRIPTED},
-                      std::move(env),
-                      {}};
+pty::Command ThroughBash(const std::string& line,
+                         std::vector<std::string> env) {
+  return pty::Command{
+      {"/bin/bash", "-c", line, MCIPLAY_SCRIPTED}, std::move(env), {}};
 }
 
 TEST(Faults, OutputCutShortByHeadMidPlay) {
@@ -48,8 +48,8 @@ TEST(Faults, WriteErrorsOnStandardOutputAreIgnored) {
   // /dev/full is a character device that fails every write: each piece of
   // text is written at once, and fails.
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(ThroughBash(
-      "\"$0\" > /dev/full; echo \"exit code $?\"", {PlayMs(300)})));
+  ASSERT_TRUE(session.Start(
+      ThroughBash("\"$0\" > /dev/full; echo \"exit code $?\"", {PlayMs(300)})));
   std::this_thread::sleep_for(Millis(1000));
   session.Send("x");
   ASSERT_TRUE(session.WaitForText("exit code 0", kLong)) << Shown(session);
@@ -66,7 +66,8 @@ class SignalAtThePrompt : public testing::TestWithParam<PromptSignal> {};
 
 TEST_P(SignalAtThePrompt, LeavesTheTerminalAsFoundWithExitCodeZero) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(200)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(200)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow + 2, kPrompt, kLong))
       << Shown(session);
   EXPECT_FALSE(SameSettings(session.SettingsBefore(), session.SettingsNow()))
@@ -76,14 +77,13 @@ TEST_P(SignalAtThePrompt, LeavesTheTerminalAsFoundWithExitCodeZero) {
   EXPECT_TRUE(SameSettings(session.SettingsBefore(), session.SettingsNow()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, SignalAtThePrompt,
-    testing::Values(PromptSignal{"SIGINT", SIGINT},
-                    PromptSignal{"SIGTERM", SIGTERM},
-                    PromptSignal{"SIGHUP", SIGHUP},
-                    PromptSignal{"SIGQUIT", SIGQUIT}),
-    [](const testing::TestParamInfo<PromptSignal>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Signals, SignalAtThePrompt,
+                         testing::Values(PromptSignal{"SIGINT", SIGINT},
+                                         PromptSignal{"SIGTERM", SIGTERM},
+                                         PromptSignal{"SIGHUP", SIGHUP},
+                                         PromptSignal{"SIGQUIT", SIGQUIT}),
+                         [](const testing::TestParamInfo<PromptSignal>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/screen_checks.h"
 #include "harness/pty_session.h"
+#include "tests/support/screen_checks.h"
 
 namespace {
 
@@ -54,9 +54,8 @@ TEST(AfterAFlood, ShiftHeldForAMinuteWithTheKeyboardProtocol) {
   pty::Session session(24, 80);
   session.SpeakKeyProtocol(true);
   ASSERT_TRUE(session.Start(Program()));
-  const std::string shift_held = "\x1b[57441;2u" +
-                                 Times(1800, "\x1b[57441;2:2u") +
-                                 "\x1b[57441;1:3u";
+  const std::string shift_held =
+      "\x1b[57441;2u" + Times(1800, "\x1b[57441;2:2u") + "\x1b[57441;1:3u";
   ExpectKeysStillWorkAfter(session, shift_held, "\x1b[113u\x1b[113;1:3u",
                            "\x1b[120u\x1b[120;1:3u");
 }

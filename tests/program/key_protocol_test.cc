@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/screen_checks.h"
 #include "harness/pty_session.h"
+#include "tests/support/screen_checks.h"
 
 namespace {
 
@@ -96,10 +96,9 @@ TEST_F(KeyReports, KeysWithoutACharacterNeverStopIt) {
   // the forms the protocol keeps from before, with their event types.
   session.Send(Press(kLeftShift, 2) + Repeat(kLeftShift, 2) +
                Release(kLeftShift, 2));
-  for (const char* key :
-       {"\x1b[1;1:1A", "\x1b[1;1:3A", "\x1b[5~", "\x1b[5;1:3~", "\x1b[P",
-        "\x1b[1;1:3P", "\x1b[13~", "\x1b[13;1:3~", "\x1b[57442;5u",
-        "\x1b[57442;5:3u"}) {
+  for (const char* key : {"\x1b[1;1:1A", "\x1b[1;1:3A", "\x1b[5~",
+                          "\x1b[5;1:3~", "\x1b[P", "\x1b[1;1:3P", "\x1b[13~",
+                          "\x1b[13;1:3~", "\x1b[57442;5u", "\x1b[57442;5:3u"}) {
     session.Send(key);
     std::this_thread::sleep_for(Millis(15));
   }
@@ -202,15 +201,15 @@ TEST(KeyProtocol, SuspendPopsAndResumePushesAgain) {
       << Shown(session);
 
   session.Send("fg\r");
-  ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlags() == kPushed; },
-                                kLong))
+  ASSERT_TRUE(
+      session.WaitUntil([&] { return session.KeyFlags() == kPushed; }, kLong))
       << Shown(session);
   EXPECT_EQ(session.KeyFlagPushes(), 2);
   session.Send(Press('q') + Release('q'));
   ASSERT_TRUE(session.WaitForText(kPrompt, kLong)) << Shown(session);
   session.Send(Press('x') + Release('x'));
-  ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlagPops() == 2; },
-                                kLong));
+  ASSERT_TRUE(
+      session.WaitUntil([&] { return session.KeyFlagPops() == 2; }, kLong));
   EXPECT_EQ(session.KeyFlags(), 0);
   // Typed only once the shell prompts again: the program drops input it
   // has not read when it ends.
@@ -233,15 +232,15 @@ TEST(KeyProtocol, BackgroundJobAsksOnceInTheForeground) {
   EXPECT_EQ(session.KeyFlagPushes(), 0);
 
   session.Send("fg\r");
-  ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlags() == kPushed; },
-                                kLong))
+  ASSERT_TRUE(
+      session.WaitUntil([&] { return session.KeyFlags() == kPushed; }, kLong))
       << Shown(session);
   ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
   session.Send(Press('q') + Release('q'));
   ASSERT_TRUE(session.WaitForText(kPrompt, kLong)) << Shown(session);
   session.Send(Press('x') + Release('x'));
-  ASSERT_TRUE(session.WaitUntil([&] { return session.KeyFlagPops() == 1; },
-                                kLong));
+  ASSERT_TRUE(
+      session.WaitUntil([&] { return session.KeyFlagPops() == 1; }, kLong));
   EXPECT_EQ(session.KeyFlags(), 0);
   ASSERT_TRUE(WaitForShellAfter(session, kPrompt));
   session.Send("exit\r");

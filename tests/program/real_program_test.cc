@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/screen_checks.h"
 #include "harness/pty_session.h"
+#include "tests/support/screen_checks.h"
 #include "xmgen/pieces.h"
 #include "xmgen/xm_writer.h"
 
@@ -22,8 +22,8 @@ class RealProgram : public testing::Test {
  protected:
   // Plays a piece of `length_ms` from the test's own directory.
   void Start(int length_ms) {
-    ASSERT_TRUE(xmgen::SaveXm(xmgen::TimedPiece(length_ms),
-                                   dir.File("no-sn.xm")));
+    ASSERT_TRUE(
+        xmgen::SaveXm(xmgen::TimedPiece(length_ms), dir.File("no-sn.xm")));
     ASSERT_TRUE(session.Start(
         pty::Command{{MCIPLAY_EXE}, {"PVL_MCI_OUTPUT=null"}, dir.path()}));
     ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong))

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/screen_checks.h"
 #include "harness/pty_session.h"
+#include "tests/support/screen_checks.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ using pty::Millis;
 // The program started by a shell line, with "$0" standing for it.
 pty::Command ThroughShell(const std::string& line, std::vector<std::string> env,
                           const std::string& dir = {}) {
-  return pty::Command{{"/bin/sh", "-c", line, MCIPLAY_SCRIPTED}, std::move(env),
-                      dir};
+  return pty::Command{
+      {"/bin/sh", "-c", line, MCIPLAY_SCRIPTED}, std::move(env), dir};
 }
 
 // At 30 columns the open and time-format lines take two rows each.
@@ -31,7 +31,8 @@ constexpr int kNarrowStatusRow = 5;
 
 TEST(NarrowTerminal, StatusLineIsCutAndStaysOnItsRow) {
   pty::Session session(24, 30);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kNarrowStatusRow, "Playing: ", kLong))
       << Shown(session);
   ExpectRedrawnInPlaceAt(session, kNarrowStatusRow, Millis(500));
@@ -46,7 +47,8 @@ TEST(NarrowTerminal, StatusLineIsCutAndStaysOnItsRow) {
 // On the last row a line that wrapped scrolled the screen on every pass.
 TEST(NarrowTerminal, StatusLineOnTheLastRowDoesNotScroll) {
   pty::Session session(kNarrowStatusRow + 1, 30);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kNarrowStatusRow, "Playing: ", kLong))
       << Shown(session);
   ExpectRedrawnInPlaceAt(session, kNarrowStatusRow, Millis(500));
@@ -55,7 +57,8 @@ TEST(NarrowTerminal, StatusLineOnTheLastRowDoesNotScroll) {
 
 TEST(NarrowTerminal, ResizedToThirtyColumnsMidPlay) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
   session.Resize(24, 30);
   std::this_thread::sleep_for(Millis(200));
@@ -67,7 +70,8 @@ TEST(NarrowTerminal, ResizedToThirtyColumnsMidPlay) {
 TEST(SilentTerminal, StatusLineIsRedrawnInPlace) {
   pty::Session session(24, 80);
   session.AnswerQueries(false);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
   ExpectRedrawnInPlace(session, Millis(500));
   session.Send("q");
@@ -119,7 +123,9 @@ TEST(JobControl, UnderAWrapperScriptTwentyStopsAndResumes) {
   ASSERT_TRUE(session.WaitForText("$", kLong));
   auto seen_after = [&](std::size_t from, const std::string& text) {
     return session.WaitUntil(
-        [&] { return session.Transcript().find(text, from) != std::string::npos; },
+        [&] {
+          return session.Transcript().find(text, from) != std::string::npos;
+        },
         kLong);
   };
   session.Send("stty -g\r");
@@ -132,20 +138,23 @@ TEST(JobControl, UnderAWrapperScriptTwentyStopsAndResumes) {
   for (int trial = 1; trial <= 20; ++trial) {
     std::size_t from = session.Transcript().size();
     session.Send("\x1a");
-    ASSERT_TRUE(seen_after(from, "Stopped")) << "trial " << trial << Shown(session);
+    ASSERT_TRUE(seen_after(from, "Stopped"))
+        << "trial " << trial << Shown(session);
     from = session.Transcript().find("Stopped", from);
     ASSERT_TRUE(seen_after(from, "$ ")) << "trial " << trial << Shown(session);
     from = session.Transcript().size();
     session.Send("fg\r");
     // Continued, in raw mode again, and redrawing in place.
-    ASSERT_TRUE(seen_after(from, "Playing: ")) << "trial " << trial << Shown(session);
+    ASSERT_TRUE(seen_after(from, "Playing: "))
+        << "trial " << trial << Shown(session);
     ASSERT_TRUE(session.WaitUntil(
         [&] { return (session.SettingsNow().c_lflag & (ECHO | ICANON)) == 0; },
         kLong))
         << "trial " << trial;
     const int row = session.Cursor().row;
     ExpectRedrawnInPlaceAt(session, row, Millis(150));
-    if (testing::Test::HasFailure()) FAIL() << "trial " << trial << Shown(session);
+    if (testing::Test::HasFailure())
+      FAIL() << "trial " << trial << Shown(session);
   }
   session.Send("q");
   ASSERT_TRUE(session.WaitForText(kPrompt, kLong)) << Shown(session);
@@ -154,8 +163,8 @@ TEST(JobControl, UnderAWrapperScriptTwentyStopsAndResumes) {
   // The shell finds the terminal as it was before the program ran.
   const std::size_t from = session.Transcript().find("wrapper ends");
   ASSERT_TRUE(seen_after(from, "$ "));
-  std::string before = session.Transcript().substr(
-      session.Transcript().find("stty -g\r\n") + 9);
+  std::string before =
+      session.Transcript().substr(session.Transcript().find("stty -g\r\n") + 9);
   before = before.substr(0, before.find("\r\n"));
   session.Send("stty -g\r");
   ASSERT_TRUE(seen_after(from, before)) << Shown(session);
@@ -168,7 +177,8 @@ TEST(JobControl, UnderAWrapperScriptTwentyStopsAndResumes) {
 // program, which gave the terminal back for it, takes it again.
 TEST(JobControl, AStopThatNeverComesLeavesTheProgramPlaying) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
   session.Kill(SIGTSTP);
   std::this_thread::sleep_for(Millis(300));
@@ -198,10 +208,11 @@ TEST_P(EndedBy, GivesTheTerminalBackAndEndsTheLine) {
   pty::Session session(24, 80);
   session.SpeakKeyProtocol(true);
   // The sanitizers' own handlers would report these as faults; no core.
-  ASSERT_TRUE(session.Start(ThroughShell(
-      "ulimit -c 0; exec \"$0\"",
-      {PlayMs(60000), "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:"
-                      "handle_sigfpe=0:handle_sigill=0:handle_abort=0"})));
+  ASSERT_TRUE(session.Start(
+      ThroughShell("ulimit -c 0; exec \"$0\"",
+                   {PlayMs(60000),
+                    "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:"
+                    "handle_sigfpe=0:handle_sigill=0:handle_abort=0"})));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
   ASSERT_EQ(session.KeyFlags(), 15);
   session.Kill(GetParam().signal);
@@ -222,20 +233,15 @@ TEST_P(EndedBy, GivesTheTerminalBackAndEndsTheLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, EndedBy,
-    testing::Values(Ending{"SIGTERM", SIGTERM, true},
-                    Ending{"SIGHUP", SIGHUP, true},
-                    Ending{"SIGUSR1", SIGUSR1, false},
-                    Ending{"SIGUSR2", SIGUSR2, false},
-                    Ending{"SIGALRM", SIGALRM, false},
-                    Ending{"SIGVTALRM", SIGVTALRM, false},
-                    Ending{"SIGPROF", SIGPROF, false},
-                    Ending{"SIGXCPU", SIGXCPU, false},
-                    Ending{"SIGXFSZ", SIGXFSZ, false},
-                    Ending{"SIGSEGV", SIGSEGV, false},
-                    Ending{"SIGBUS", SIGBUS, false},
-                    Ending{"SIGFPE", SIGFPE, false},
-                    Ending{"SIGILL", SIGILL, false},
-                    Ending{"SIGABRT", SIGABRT, false}),
+    testing::Values(
+        Ending{"SIGTERM", SIGTERM, true}, Ending{"SIGHUP", SIGHUP, true},
+        Ending{"SIGUSR1", SIGUSR1, false}, Ending{"SIGUSR2", SIGUSR2, false},
+        Ending{"SIGALRM", SIGALRM, false},
+        Ending{"SIGVTALRM", SIGVTALRM, false},
+        Ending{"SIGPROF", SIGPROF, false}, Ending{"SIGXCPU", SIGXCPU, false},
+        Ending{"SIGXFSZ", SIGXFSZ, false}, Ending{"SIGSEGV", SIGSEGV, false},
+        Ending{"SIGBUS", SIGBUS, false}, Ending{"SIGFPE", SIGFPE, false},
+        Ending{"SIGILL", SIGILL, false}, Ending{"SIGABRT", SIGABRT, false}),
     [](const testing::TestParamInfo<Ending>& info) {
       return std::string(info.param.name);
     });
@@ -244,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EndedBy, SignalsTogetherPopTheFlagsOnce) {
   pty::Session session(24, 80);
   session.SpeakKeyProtocol(true);
-  ASSERT_TRUE(session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
+  ASSERT_TRUE(
+      session.Start(pty::Command{{MCIPLAY_SCRIPTED}, {PlayMs(60000)}, {}}));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
   session.Kill(SIGHUP);
   session.Kill(SIGTERM);

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/screen_checks.h"
 #include "harness/pty_session.h"
+#include "tests/support/screen_checks.h"
 
 namespace {
 
@@ -22,12 +22,10 @@ pty::Command Program(std::vector<std::string> env) {
 }
 
 // The program started by a shell line, with "$0" standing for it.
-pty::Command ThroughShell(const std::string& line,
-                          std::vector<std::string> env,
+pty::Command ThroughShell(const std::string& line, std::vector<std::string> env,
                           const std::string& dir = {}) {
-  return pty::Command{{"/bin/sh", "-c", line, MCIPLAY_SCRIPTED},
-                      std::move(env),
-                      dir};
+  return pty::Command{
+      {"/bin/sh", "-c", line, MCIPLAY_SCRIPTED}, std::move(env), dir};
 }
 
 TEST(Terminal, PlaysToTheEndThenWaitsForAKey) {
@@ -37,11 +35,13 @@ TEST(Terminal, PlaysToTheEndThenWaitsForAKey) {
   ExpectCommandLines(session);
   ExpectRedrawnInPlace(session, Millis(500));
 
-  ASSERT_TRUE(session.WaitUntil(
-      [&] { return session.FindRow(kPrompt) >= 0; }, kLong));
+  ASSERT_TRUE(
+      session.WaitUntil([&] { return session.FindRow(kPrompt) >= 0; }, kLong));
   // The prompt's line end has been written too.
   EXPECT_TRUE(session.WaitUntil(
-      [&] { return session.Cursor() == pty::Position{kStatusRow + 3, 0}; },
+      [&] {
+        return session.Cursor() == pty::Position{kStatusRow + 3, 0};
+      },
       kLong));
   ExpectClosingScreen(session);
 
@@ -80,8 +80,8 @@ TEST_P(StopKey, StopsPlaybackAndASecondKeyEndsTheProgram) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, StopKey,
-    testing::Values(Key{"Letter", "q"}, Key{"Capital", "Q"},
-                    Key{"Space", " "}, Key{"Enter", "\r"}, Key{"Tab", "\t"},
+    testing::Values(Key{"Letter", "q"}, Key{"Capital", "Q"}, Key{"Space", " "},
+                    Key{"Enter", "\r"}, Key{"Tab", "\t"},
                     Key{"Backspace", "\x7f"}, Key{"Escape", "\x1b"},
                     Key{"CtrlA", "\x01"}, Key{"NonAscii", "\xc3\xa9"}),
     [](const testing::TestParamInfo<Key>& info) {
@@ -111,8 +111,8 @@ TEST(Terminal, CursorAndFunctionKeysDoNotStopIt) {
 
 TEST(Terminal, KeyTypedDuringTheOpenStopsBeforeTheFirstPass) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(
-      Program({PlayMs(60000), "MCIPLAY_SCRIPT_OPEN_MS=700"})));
+  ASSERT_TRUE(
+      session.Start(Program({PlayMs(60000), "MCIPLAY_SCRIPT_OPEN_MS=700"})));
   ASSERT_TRUE(session.WaitForText("open no-sn.xm", kLong));
   session.Send("k");
   ASSERT_TRUE(session.WaitForRowText(kStatusRow + 2, kPrompt, kLong));
@@ -157,15 +157,15 @@ TEST_P(EndingSignal, MidPlayLeavesTheTerminalAsFoundWithExitCodeZero) {
   EXPECT_TRUE(SameSettings(session.SettingsBefore(), session.SettingsNow()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, EndingSignal,
-    testing::Values(Ending{"CtrlC", "\x03", 0}, Ending{"SIGINT", nullptr, SIGINT},
-                    Ending{"SIGTERM", nullptr, SIGTERM},
-                    Ending{"SIGHUP", nullptr, SIGHUP},
-                    Ending{"CtrlBackslash", "\x1c", 0}),
-    [](const testing::TestParamInfo<Ending>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal,
+                         testing::Values(Ending{"CtrlC", "\x03", 0},
+                                         Ending{"SIGINT", nullptr, SIGINT},
+                                         Ending{"SIGTERM", nullptr, SIGTERM},
+                                         Ending{"SIGHUP", nullptr, SIGHUP},
+                                         Ending{"CtrlBackslash", "\x1c", 0}),
+                         [](const testing::TestParamInfo<Ending>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // An interactive shell with job control in the terminal, running the
 // program as a user would.
@@ -258,8 +258,8 @@ TEST(Terminal, OutputToAFileWhileKeysComeFromTheTerminal) {
 
 TEST(Terminal, InputNotATerminalPlaysToTheEndAndExits) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(
-      ThroughShell("exec \"$0\" < /dev/null", {PlayMs(1500)})));
+  ASSERT_TRUE(
+      session.Start(ThroughShell("exec \"$0\" < /dev/null", {PlayMs(1500)})));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
   // Keys typed at the terminal do not count, and are not echoed either.
   session.Send("q");
@@ -285,12 +285,12 @@ TEST(Terminal, SilentTerminalDoesNotHangTheProgram) {
 
 TEST(Terminal, ClosedOutputPipeDoesNotKillIt) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(pty::Command{
-      {"/bin/bash", "-c",
-       "\"$0\" | exec true; echo \"exit code ${PIPESTATUS[0]}\"",
-       MCIPLAY_SCRIPTED},
-      {PlayMs(300)},
-      {}}));
+  ASSERT_TRUE(session.Start(
+      pty::Command{{"/bin/bash", "-c",
+                    "\"$0\" | exec true; echo \"exit code ${PIPESTATUS[0]}\"",
+                    MCIPLAY_SCRIPTED},
+                   {PlayMs(300)},
+                   {}}));
   std::this_thread::sleep_for(Millis(1000));
   session.Send("w");
   ASSERT_TRUE(session.WaitForText("exit code 0", kLong));

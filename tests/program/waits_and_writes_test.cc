@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/screen_checks.h"
 #include "harness/pty_session.h"
+#include "tests/support/screen_checks.h"
 
 namespace {
 
@@ -103,7 +103,8 @@ struct Call {
 
 std::vector<Call> Calls(const std::string& trace_path) {
   static const std::regex kWrite(R"re(write\(1, "(.*)", \d+\) = \d+)re");
-  static const std::regex kWait(R"(poll\(\[\{fd=0, events=POLLIN\}\], 1, [1-9]\d*\))");
+  static const std::regex kWait(
+      R"(poll\(\[\{fd=0, events=POLLIN\}\], 1, [1-9]\d*\))");
   std::vector<Call> calls;
   std::ifstream trace(trace_path);
   std::smatch m;
@@ -119,13 +120,14 @@ std::vector<Call> Calls(const std::string& trace_path) {
 // Every redraw is one write holding the carriage return, the line and the
 // erasure of the rest of the row, and no wait sees two writes before it.
 TEST(Writes, EachPassReachesTheTerminalAsOneWrite) {
-  ASSERT_STRNE(MCIPLAY_STRACE, "") << "strace is missing: scripts/install-deps test";
+  ASSERT_STRNE(MCIPLAY_STRACE, "")
+      << "strace is missing: scripts/install-deps test";
   TempDir dir;
   pty::Session session(24, 80);
   pty::Command command = Program(1500);
-  command.argv = {MCIPLAY_STRACE, "-qq", "-e", "trace=write,poll",
-                  "-e", "signal=none", "-s", "256", "-o", dir.File("trace"),
-                  "--", MCIPLAY_SCRIPTED};
+  command.argv = {
+      MCIPLAY_STRACE, "-qq", "-e", "trace=write,poll", "-e", "signal=none",
+      "-s",           "256", "-o", dir.File("trace"),  "--", MCIPLAY_SCRIPTED};
   // LeakSanitizer cannot run under a tracer.
   command.env.push_back("ASAN_OPTIONS=detect_leaks=0");
   ASSERT_TRUE(session.Start(command));
@@ -141,7 +143,9 @@ TEST(Writes, EachPassReachesTheTerminalAsOneWrite) {
   std::size_t i = 0;
   // From the first wait after the first redraw (the first pass also asks
   // the terminal where the cursor is) to the close line.
-  while (i < calls.size() && calls[i].text.find("Playing: ") == std::string::npos) ++i;
+  while (i < calls.size() &&
+         calls[i].text.find("Playing: ") == std::string::npos)
+    ++i;
   while (i < calls.size() && !calls[i].wait) ++i;
   int passes = 0;
   int writes_since_wait = 0;

@@ -47,8 +47,10 @@ Outcome RunProgram(const TempDir& dir, const char* output,
     dup2(in, 0);
     dup2(o, 1);
     dup2(e, 2);
-    if (output != nullptr) setenv("PVL_MCI_OUTPUT", output, 1);
-    else unsetenv("PVL_MCI_OUTPUT");
+    if (output != nullptr)
+      setenv("PVL_MCI_OUTPUT", output, 1);
+    else
+      unsetenv("PVL_MCI_OUTPUT");
     execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -136,7 +138,8 @@ TEST_P(NoSoundCard, NothingReachesStandardError) {
     return;
   }
   const std::string failed = kOpenFailed + "No sound output: ";
-  ASSERT_EQ(with_device.out.compare(0, failed.size(), failed), 0) << with_device.out;
+  ASSERT_EQ(with_device.out.compare(0, failed.size(), failed), 0)
+      << with_device.out;
   const std::string rest = with_device.out.substr(failed.size());
   const std::string tail = ".\r\n" + kPrompt + "\r\n";
   ASSERT_GT(rest.size(), tail.size()) << with_device.out;
@@ -177,9 +180,9 @@ TEST_F(Program, AFolderOfThePiecesNameHereFailsInsteadOfPlayingTheBundledOne) {
   std::filesystem::create_directory(dir_.File("no-sn.xm"));
   Outcome run = RunProgram(dir_, "null");
   ASSERT_TRUE(WIFEXITED(run.status));
-  EXPECT_EQ(run.out,
-            kOpenFailed + "The file cannot be read: it is a directory.\r\n" +
-                kPrompt + "\r\n");
+  EXPECT_EQ(run.out, kOpenFailed +
+                         "The file cannot be read: it is a directory.\r\n" +
+                         kPrompt + "\r\n");
 }
 
 TEST_F(Program, ADamagedFileFailsTheOpenLineCleanly) {
@@ -187,9 +190,9 @@ TEST_F(Program, ADamagedFileFailsTheOpenLineCleanly) {
   Outcome run = RunProgram(dir_, "null");
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
-  EXPECT_EQ(run.out,
-            kOpenFailed + "The file is not one the device can play.\r\n" +
-                kPrompt + "\r\n");
+  EXPECT_EQ(run.out, kOpenFailed +
+                         "The file is not one the device can play.\r\n" +
+                         kPrompt + "\r\n");
   EXPECT_EQ(run.err, "");
 }
 

@@ -9,9 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -70,8 +70,10 @@ const Mangle kMangles[] = {
     {"cut to 16 bytes", [](Bytes& b) { b.resize(16); }},
     {"cut in the song header", [](Bytes& b) { b.resize(70); }},
     {"cut after the song header", [](Bytes& b) { b.resize(kFirstPattern); }},
-    {"cut in the first pattern", [](Bytes& b) { b.resize(kFirstPattern + 40); }},
-    {"cut in the instruments", [](Bytes& b) { b.resize(FirstInstrument(b) + 100); }},
+    {"cut in the first pattern",
+     [](Bytes& b) { b.resize(kFirstPattern + 40); }},
+    {"cut in the instruments",
+     [](Bytes& b) { b.resize(FirstInstrument(b) + 100); }},
     {"cut in the sample data", [](Bytes& b) { b.resize(b.size() / 2); }},
     {"one byte short", [](Bytes& b) { b.pop_back(); }},
     {"wrong signature", [](Bytes& b) { b[0] = 'X'; }},
@@ -84,22 +86,38 @@ const Mangle kMangles[] = {
     {"65535 channels", [](Bytes& b) { SetU16(b, kChannels, 0xFFFF); }},
     {"65535 patterns", [](Bytes& b) { SetU16(b, kPatterns, 0xFFFF); }},
     {"65535 instruments", [](Bytes& b) { SetU16(b, kInstruments, 0xFFFF); }},
-    {"speed and tempo zero", [](Bytes& b) { SetU16(b, kSpeed, 0); SetU16(b, kTempo, 0); }},
-    {"speed and tempo huge", [](Bytes& b) { SetU16(b, kSpeed, 0xFFFF); SetU16(b, kTempo, 0xFFFF); }},
-    {"pattern of 65535 rows", [](Bytes& b) { SetU16(b, kFirstPattern + 5, 0xFFFF); }},
-    {"pattern data size huge", [](Bytes& b) { SetU16(b, kFirstPattern + 7, 0xFFFF); }},
-    {"pattern header length huge", [](Bytes& b) { SetU32(b, kFirstPattern, 0x7FFFFFFF); }},
-    {"instrument size huge", [](Bytes& b) { SetU32(b, FirstInstrument(b), 0x7FFFFFFF); }},
-    {"sample length huge", [](Bytes& b) { SetU32(b, FirstSampleHeader(b), 0x7FFFFFF0); }},
-    {"sample loop past its end", [](Bytes& b) {
+    {"speed and tempo zero",
+     [](Bytes& b) {
+       SetU16(b, kSpeed, 0);
+       SetU16(b, kTempo, 0);
+     }},
+    {"speed and tempo huge",
+     [](Bytes& b) {
+       SetU16(b, kSpeed, 0xFFFF);
+       SetU16(b, kTempo, 0xFFFF);
+     }},
+    {"pattern of 65535 rows",
+     [](Bytes& b) { SetU16(b, kFirstPattern + 5, 0xFFFF); }},
+    {"pattern data size huge",
+     [](Bytes& b) { SetU16(b, kFirstPattern + 7, 0xFFFF); }},
+    {"pattern header length huge",
+     [](Bytes& b) { SetU32(b, kFirstPattern, 0x7FFFFFFF); }},
+    {"instrument size huge",
+     [](Bytes& b) { SetU32(b, FirstInstrument(b), 0x7FFFFFFF); }},
+    {"sample length huge",
+     [](Bytes& b) { SetU32(b, FirstSampleHeader(b), 0x7FFFFFF0); }},
+    {"sample loop past its end",
+     [](Bytes& b) {
        std::size_t s = FirstSampleHeader(b);
        SetU32(b, s + 4, 0x10000000);
        SetU32(b, s + 8, 0x10000000);
      }},
-    {"every byte after the header inverted", [](Bytes& b) {
+    {"every byte after the header inverted",
+     [](Bytes& b) {
        for (std::size_t i = 60; i < b.size(); ++i) b[i] ^= 0xFF;
      }},
-    {"pattern data scrambled", [](Bytes& b) {
+    {"pattern data scrambled",
+     [](Bytes& b) {
        std::uint32_t seed = 99;
        const std::size_t end = FirstInstrument(b);
        for (std::size_t i = kFirstPattern + 9; i < end; ++i) {
@@ -107,7 +125,8 @@ const Mangle kMangles[] = {
          b[i] = static_cast<std::uint8_t>(seed >> 24);
        }
      }},
-    {"noise", [](Bytes& b) {
+    {"noise",
+     [](Bytes& b) {
        std::uint32_t seed = 7;
        for (std::uint8_t& v : b) {
          seed = seed * 1664525u + 1013904223u;
@@ -116,7 +135,8 @@ const Mangle kMangles[] = {
        b.resize(4096);
      }},
     {"zeros", [](Bytes& b) { b.assign(4096, 0); }},
-    {"text", [](Bytes& b) {
+    {"text",
+     [](Bytes& b) {
        const char text[] = "This is not music.\n";
        b.assign(text, text + sizeof text - 1);
      }},
@@ -131,7 +151,8 @@ class DamagedFiles : public ::testing::TestWithParam<Mangle> {
 
   MCIERROR Send(const std::string& command) {
     std::memset(reply_, 'x', sizeof reply_);
-    MCIERROR e = mciSendStringA(command.c_str(), reply_, sizeof reply_, nullptr);
+    MCIERROR e =
+        mciSendStringA(command.c_str(), reply_, sizeof reply_, nullptr);
     EXPECT_NE(std::memchr(reply_, '\0', sizeof reply_), nullptr) << command;
     return e;
   }
@@ -165,14 +186,16 @@ TEST_P(DamagedFiles, CleanErrorOrAPlaybackThatStops) {
   EXPECT_EQ(Send("status damaged mode"), MCIERR_INVALID_DEVICE_NAME);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Mangled, DamagedFiles, ::testing::ValuesIn(kMangles),
-    [](const ::testing::TestParamInfo<Mangle>& info) {
-      std::string name;
-      for (const char* c = info.param.name; *c; ++c)
-        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Mangled, DamagedFiles, ::testing::ValuesIn(kMangles),
+                         [](const ::testing::TestParamInfo<Mangle>& info) {
+                           std::string name;
+                           for (const char* c = info.param.name; *c; ++c)
+                             name +=
+                                 std::isalnum(static_cast<unsigned char>(*c))
+                                     ? *c
+                                     : '_';
+                           return name;
+                         });
 
 class OddElements : public DamagedFiles {};
 
@@ -198,10 +221,13 @@ TEST_F(OddElements, TheIntactPieceOpensAndPlays) {
 }
 
 TEST_F(OddElements, ABadOutputChoiceFailsTheOpen) {
-  const std::string file = dir_.Write("piece.xm", xmgen::WriteXm(xmgen::TimedPiece(100)));
+  const std::string file =
+      dir_.Write("piece.xm", xmgen::WriteXm(xmgen::TimedPiece(100)));
   setenv("PVL_MCI_OUTPUT", "speakers", 1);
-  EXPECT_EQ(Send("open \"" + file + "\" type pvl_mci alias p"), MCIERR_BAD_CONSTANT);
-  EXPECT_STREQ(reply_, "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
+  EXPECT_EQ(Send("open \"" + file + "\" type pvl_mci alias p"),
+            MCIERR_BAD_CONSTANT);
+  EXPECT_STREQ(reply_,
+               "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
   setenv("PVL_MCI_OUTPUT", "null", 1);
 }
 

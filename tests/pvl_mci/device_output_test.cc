@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "pvl_mci/open_module.h"
 #include "pvl_mci/module_device.h"
+#include "pvl_mci/open_module.h"
 #include "xmgen/pieces.h"
 
 namespace {
@@ -99,8 +99,8 @@ TEST_F(OnAlsaNull, ItsThreadsTakeNoSignals) {
   ASSERT_EQ(device_->Play(0, {}).error, 0u);
   const std::vector<std::uint64_t> masks = OtherThreadsBlocked();
   ASSERT_GE(masks.size(), 1u);  // the device's render thread
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT,
-                  SIGWINCH}) {
+  for (int sig :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT, SIGWINCH}) {
     for (std::uint64_t mask : masks)
       EXPECT_NE(mask & (std::uint64_t{1} << (sig - 1)), 0u) << "signal " << sig;
   }

@@ -30,7 +30,8 @@ TEST(Locate, RelativeNamesTryHereThenBesideTheProgramThenTheDataDir) {
   EXPECT_EQ(c[0], "no-sn.xm");
   EXPECT_EQ(c[1], dir / "no-sn.xm");
   EXPECT_EQ(c[2], (dir.parent_path() / "share/mciplay/no-sn.xm"));
-  EXPECT_EQ(c[3].string().substr(c[3].string().size() - 17), "/mciplay/no-sn.xm");
+  EXPECT_EQ(c[3].string().substr(c[3].string().size() - 17),
+            "/mciplay/no-sn.xm");
   EXPECT_EQ(pvl::Candidates("/abs/no-sn.xm"),
             std::vector<fs::path>{"/abs/no-sn.xm"});
   EXPECT_TRUE(pvl::Candidates("").empty());

@@ -12,11 +12,11 @@
 #include <cstring>
 #include <string>
 
-#include "tests/support/manual_clock.h"
 #include "mci/device.h"
-#include "winmm/service.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
+#include "tests/support/manual_clock.h"
+#include "winmm/service.h"
 #include "xmgen/xm_writer.h"
 
 namespace {
@@ -38,9 +38,9 @@ TEST(SilentOutputCount, ExactOverRunsOfDays) {
   const std::uint64_t lots = FramesOf(hours(24 * 40));
   output->Write(nullptr, static_cast<std::size_t>(lots), t0);
   const pvl::Progress heard = output->Heard(t0);
-  for (auto at : {milliseconds(6000000),            // 100 min
+  for (auto at : {milliseconds(6000000),                     // 100 min
                   milliseconds(89478485) + milliseconds(1),  // past 2^32 frames
-                  milliseconds(hours(107)),         // past 2^64 ns * rate
+                  milliseconds(hours(107)),  // past 2^64 ns * rate
                   milliseconds(hours(24 * 30))}) {
     SCOPED_TRACE(at.count());
     EXPECT_EQ(pvl::HeardBy(heard, t0 + at), FramesOf(at));
@@ -70,8 +70,10 @@ TEST(SilentOutputCount, AWriterThatFellBehindGoesOnFromTheLastFrame) {
   EXPECT_EQ(output->Room(later), queued);
   output->Write(nullptr, 4800, later);
   EXPECT_EQ(pvl::HeardBy(output->Heard(later), later), queued);
-  EXPECT_EQ(pvl::HeardBy(output->Heard(later), later + milliseconds(100)), queued + 4800);
-  EXPECT_EQ(pvl::WhenHeard(output->Heard(later), queued + 4800), later + milliseconds(100));
+  EXPECT_EQ(pvl::HeardBy(output->Heard(later), later + milliseconds(100)),
+            queued + 4800);
+  EXPECT_EQ(pvl::WhenHeard(output->Heard(later), queued + 4800),
+            later + milliseconds(100));
 }
 
 // A piece of `patterns` times one pattern of 256 empty rows, each row
@@ -100,14 +102,15 @@ class LongPositions : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     winmm::AddDeviceType("long_test", [](std::string_view element,
-                                        std::unique_ptr<mci::Device>& d) {
+                                         std::unique_ptr<mci::Device>& d) {
       std::vector<std::uint8_t> bytes;
       if (element == "minutes") bytes = LongPiece(24, 20, 50, false);  // 102:24
-      if (element == "hours") bytes = LongPiece(256, 24, 32, false);   // 34 h 8 min
-      if (element == "weeks") bytes = LongPiece(256, 24, 32, true);    // 22 days
+      if (element == "hours")
+        bytes = LongPiece(256, 24, 32, false);  // 34 h 8 min
+      if (element == "weeks") bytes = LongPiece(256, 24, 32, true);  // 22 days
       std::unique_ptr<pvl::ModuleDevice> device;
-      mci::Result r =
-          pvl::ModuleDevice::Create(bytes, pvl::MakeSilentOutput(), *clock_, device);
+      mci::Result r = pvl::ModuleDevice::Create(bytes, pvl::MakeSilentOutput(),
+                                                *clock_, device);
       if (r.error == 0) {
         last_ = device.get();
         d = std::move(device);
@@ -121,12 +124,15 @@ class LongPositions : public ::testing::Test {
   std::string Send(const std::string& command) {
     char reply[81];
     std::memset(reply, 'x', sizeof reply);
-    const MCIERROR e = mciSendStringA(command.c_str(), reply, sizeof reply, nullptr);
+    const MCIERROR e =
+        mciSendStringA(command.c_str(), reply, sizeof reply, nullptr);
     EXPECT_EQ(e, 0u) << command << ": " << reply;
     return reply;
   }
   // In steps of at most 100 ms, as a device that keeps up sees the time.
-  void Advance(int ms) { ASSERT_TRUE(AdvanceInSteps(*clock_, *last_, ms, 100)); }
+  void Advance(int ms) {
+    ASSERT_TRUE(AdvanceInSteps(*clock_, *last_, ms, 100));
+  }
   void Open(const std::string& which) {
     Send("open " + which + " type long_test alias long");
     Send("set long time format ms");

@@ -7,30 +7,32 @@
 #include <algorithm>
 #include <chrono>
 
-#include "tests/support/manual_clock.h"
 #include "pvl_mci/open_module.h"
+#include "tests/support/manual_clock.h"
 #include "xmgen/pieces.h"
 
 namespace {
 
-using std::chrono::milliseconds;
 using mci::Mode;
+using std::chrono::milliseconds;
 
 constexpr std::uint32_t kLengthMs = 1500;
 
 class OnManualClock : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(pvl::ModuleDevice::Create(
-                  xmgen::WriteXm(xmgen::TimedPiece(kLengthMs)),
-                  pvl::MakeSilentOutput(), clock_, device_)
-                  .error,
-              0u);
+    ASSERT_EQ(
+        pvl::ModuleDevice::Create(xmgen::WriteXm(xmgen::TimedPiece(kLengthMs)),
+                                  pvl::MakeSilentOutput(), clock_, device_)
+            .error,
+        0u);
   }
 
   // Advances the clock in steps of at most 10 ms, as a device that keeps
   // up sees the time, and lets the device catch up after each.
-  void Advance(int ms) { ASSERT_TRUE(AdvanceInSteps(clock_, *device_, ms, 10)); }
+  void Advance(int ms) {
+    ASSERT_TRUE(AdvanceInSteps(clock_, *device_, ms, 10));
+  }
   // Moves the clock on at once, as it does for a process that was stopped.
   void Jump(int ms) {
     clock_.Advance(milliseconds(ms));
@@ -171,8 +173,8 @@ TEST_F(OnManualClock, CloseWhilePaused) {
 TEST(OnSteadyClock, SilentOutputKeepsRealTime) {
   std::unique_ptr<pvl::ModuleDevice> device;
   ASSERT_EQ(pvl::ModuleDevice::Create(xmgen::WriteXm(xmgen::TimedPiece(300)),
-                                      pvl::MakeSilentOutput(), pvl::SteadyClock(),
-                                      device)
+                                      pvl::MakeSilentOutput(),
+                                      pvl::SteadyClock(), device)
                 .error,
             0u);
   auto start = std::chrono::steady_clock::now();
@@ -184,7 +186,8 @@ TEST(OnSteadyClock, SilentOutputKeepsRealTime) {
     EXPECT_LE(p, 300u);
     last = p;
     std::this_thread::sleep_for(milliseconds(2));
-    ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    ASSERT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(20));
   }
   // The piece is heard to its end: it cannot be over before its length.
   EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
@@ -232,7 +235,8 @@ TEST(Output, ChoiceOfPvlMciOutput) {
   EXPECT_FALSE(reopen);  // silent for good
   mci::Result r = pvl::MakeOutput("loud", output, reopen);
   EXPECT_EQ(r.error, MCIERR_BAD_CONSTANT);
-  EXPECT_EQ(r.text, "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
+  EXPECT_EQ(r.text,
+            "PVL_MCI_OUTPUT must be auto, null, device, pulse or alsa.");
   EXPECT_EQ(output, nullptr);
   // auto never fails: without a sound output it plays silently, and tries
   // again later.

@@ -7,15 +7,15 @@
 #include <cstdint>
 #include <memory>
 
-#include "tests/support/manual_clock.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
+#include "tests/support/manual_clock.h"
 #include "xmgen/pieces.h"
 
 namespace {
 
-using std::chrono::milliseconds;
 using mci::Mode;
+using std::chrono::milliseconds;
 
 constexpr std::uint32_t kLengthMs = 1500;
 constexpr std::uint64_t kFrames = std::uint64_t{kLengthMs} * pvl::kFramesPerMs;
@@ -34,11 +34,15 @@ struct FaultLog {
 class FailingOutput final : public pvl::Output {
  public:
   FailingOutput(FaultLog& log, std::uint64_t fail_after, pvl::Nanos dies_at)
-      : log_(log), fail_after_(fail_after), dies_at_(dies_at),
+      : log_(log),
+        fail_after_(fail_after),
+        dies_at_(dies_at),
         inner_(pvl::MakeSilentOutput()) {}
   ~FailingOutput() override { log_.destroyed = true; }
 
-  State Poll(pvl::Nanos now) override { return Failed(now) ? State::kFailed : State::kReady; }
+  State Poll(pvl::Nanos now) override {
+    return Failed(now) ? State::kFailed : State::kReady;
+  }
   std::string Error() const override { return "failed"; }
   std::size_t Capacity() const override { return inner_->Capacity(); }
   void Start(pvl::Nanos now) override { inner_->Start(now); }
@@ -95,17 +99,21 @@ class OutputFault : public ::testing::TestWithParam<Fault> {
  protected:
   void SetUp() override {
     const Fault& f = GetParam();
-    const pvl::Nanos dies_at =
-        f.dies_at_ms < 0 ? pvl::kForever : clock_.Now() + milliseconds(f.dies_at_ms);
-    ASSERT_EQ(pvl::ModuleDevice::Create(
-                  xmgen::WriteXm(xmgen::TimedPiece(kLengthMs)),
-                  std::make_unique<FailingOutput>(log_, f.after_frames, dies_at),
-                  clock_, device_)
-                  .error,
-              0u);
+    const pvl::Nanos dies_at = f.dies_at_ms < 0
+                                   ? pvl::kForever
+                                   : clock_.Now() + milliseconds(f.dies_at_ms);
+    ASSERT_EQ(
+        pvl::ModuleDevice::Create(
+            xmgen::WriteXm(xmgen::TimedPiece(kLengthMs)),
+            std::make_unique<FailingOutput>(log_, f.after_frames, dies_at),
+            clock_, device_)
+            .error,
+        0u);
   }
   // In steps of at most 10 ms, as a device that keeps up sees the time.
-  void Advance(int ms) { ASSERT_TRUE(AdvanceInSteps(clock_, *device_, ms, 10)); }
+  void Advance(int ms) {
+    ASSERT_TRUE(AdvanceInSteps(clock_, *device_, ms, 10));
+  }
   // Each command, then the device catching up before the clock moves on.
   void Do(mci::Result result) {
     ASSERT_EQ(result.error, 0u);

@@ -10,20 +10,20 @@
 #include <memory>
 #include <vector>
 
-#include "tests/support/manual_clock.h"
+#include "harness/reference_render.h"
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
-#include "harness/reference_render.h"
+#include "tests/support/manual_clock.h"
 #include "xmgen/pieces.h"
 
 namespace {
 
-using std::chrono::milliseconds;
 using pvl::Nanos;
+using std::chrono::milliseconds;
 
 // What the test says of one output, and what it saw.
 struct Script {
-  Nanos ready_at{0};          // opening before
+  Nanos ready_at{0};  // opening before
   Nanos fails_at = pvl::kForever;
   Nanos stands_still_at = pvl::kForever;
   std::size_t rank = 0;
@@ -52,17 +52,23 @@ class ScriptedOutput final : public pvl::Output {
     inner_->Start(now);
   }
   void Halt() override {}
-  std::size_t Room(Nanos now) override { return Still(now) ? 0 : inner_->Room(now); }
-  Nanos WhenRoom(std::size_t frames, Nanos now) override { return inner_->WhenRoom(frames, now); }
+  std::size_t Room(Nanos now) override {
+    return Still(now) ? 0 : inner_->Room(now);
+  }
+  Nanos WhenRoom(std::size_t frames, Nanos now) override {
+    return inner_->WhenRoom(frames, now);
+  }
   void Write(const float* frames, std::size_t count, Nanos now) override {
-    const std::size_t keep = std::min<std::size_t>(2 * count, 9600 - s_.first_frames.size());
+    const std::size_t keep =
+        std::min<std::size_t>(2 * count, 9600 - s_.first_frames.size());
     s_.first_frames.insert(s_.first_frames.end(), frames, frames + keep);
     inner_->Write(frames, count, now);
   }
   void Finish(Nanos now) override { inner_->Finish(now); }
   pvl::Progress Heard(Nanos now) override {
     pvl::Progress p = inner_->Heard(now);
-    if (Still(now)) p.limit = std::min(p.limit, pvl::HeardBy(p, s_.stands_still_at));
+    if (Still(now))
+      p.limit = std::min(p.limit, pvl::HeardBy(p, s_.stands_still_at));
     return p;
   }
 
@@ -87,7 +93,8 @@ class OutputRecovery : public ::testing::Test {
       Script& s = next_.at(std::min(attempts_.size() - 1, next_.size() - 1));
       return std::make_unique<ScriptedOutput>(s);
     };
-    ASSERT_EQ(pvl::ModuleDevice::Create(piece_, std::make_unique<ScriptedOutput>(first),
+    ASSERT_EQ(pvl::ModuleDevice::Create(piece_,
+                                        std::make_unique<ScriptedOutput>(first),
                                         reopen, clock_, device_)
                   .error,
               0u);
@@ -112,7 +119,9 @@ class OutputRecovery : public ::testing::Test {
   // are picked up anew), not silence, nor music from elsewhere.
   void ExpectTheMusicFromItsStart(const Script& s) {
     ASSERT_FALSE(s.starts.empty());
-    const auto at_ms = std::chrono::duration_cast<milliseconds>(s.starts.front() - start_).count();
+    const auto at_ms =
+        std::chrono::duration_cast<milliseconds>(s.starts.front() - start_)
+            .count();
     const std::size_t from = static_cast<std::size_t>(at_ms) * 48 * 2;
     ASSERT_EQ(s.first_frames.size(), 9600u);
     ASSERT_LE(from + 9600, reference_.size());
@@ -122,12 +131,14 @@ class OutputRecovery : public ::testing::Test {
       signal += r * r;
       noise += (s.first_frames[i] - r) * (s.first_frames[i] - r);
     }
-    EXPECT_GT(10 * std::log10(signal / noise), 20.0) << "from " << at_ms << " ms";
+    EXPECT_GT(10 * std::log10(signal / noise), 20.0)
+        << "from " << at_ms << " ms";
   }
 
   ManualClock clock_;
   const Nanos start_ = clock_.Now();
-  const std::vector<std::uint8_t> piece_ = xmgen::WriteXm(xmgen::DensePiece(4, 6));
+  const std::vector<std::uint8_t> piece_ =
+      xmgen::WriteXm(xmgen::DensePiece(4, 6));
   const std::vector<float> reference_ = audio::RenderReference(piece_);
   std::vector<Script> next_;
   std::vector<Nanos> attempts_;
@@ -141,7 +152,8 @@ TEST_F(OutputRecovery, AFailedOutputIsOpenedAgainOnceASecondAndTheMusicGoesOn) {
   first.fails_at = start_ + milliseconds(600);
   next_.resize(3);
   next_[0].fails_at = next_[1].fails_at = start_;  // the server is still away
-  next_[2].ready_at = start_ + milliseconds(2700);  // back, after a while to connect
+  next_[2].ready_at =
+      start_ + milliseconds(2700);  // back, after a while to connect
   Open(first);
   ASSERT_NO_FATAL_FAILURE(PlayFor(4000));
   EXPECT_TRUE(first.destroyed);

@@ -184,7 +184,8 @@ void UseDevice(DeviceScript script) {
       Reply(reply, length, "");
       return 0;
     }
-    if (command.size() > 5 && command.compare(command.size() - 5, 5, " mode") == 0) {
+    if (command.size() > 5 &&
+        command.compare(command.size() - 5, 5, " mode") == 0) {
       bool playing = *started >= 0 && elapsed() < script.length_ms;
       Reply(reply, length, playing ? script.mode_word : "stopped");
       return 0;
@@ -218,7 +219,7 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
 
 BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
   fake::Tick();
-  bool console = h == &fake::g_in ? g_console.input_is_console
+  bool console = h == &fake::g_in    ? g_console.input_is_console
                  : fake::IsOutput(h) ? g_console.output_is_console
                                      : false;
   if (!console) return FALSE;
@@ -273,7 +274,8 @@ BOOL WINAPI ReadConsoleInputA(HANDLE h, PINPUT_RECORD buffer, DWORD length,
   // Blocks until a record arrives: move the clock to the next scheduled one.
   while (g_console.queue.empty()) {
     if (g_console.scheduled.empty()) {
-      std::fprintf(stderr, "fake platform: ReadConsoleInputA would block forever\n");
+      std::fprintf(stderr,
+                   "fake platform: ReadConsoleInputA would block forever\n");
       std::abort();
     }
     std::uint64_t next = g_console.scheduled.front().first;
@@ -332,12 +334,14 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
   if (!g_console.queue.empty()) return WAIT_OBJECT_0;
   const auto& s = g_console.scheduled;
   if (!s.empty() && (ms == INFINITE || s.front().first <= fake::g_now + ms)) {
-    if (s.front().first > fake::g_now) fake::Advance(s.front().first - fake::g_now);
+    if (s.front().first > fake::g_now)
+      fake::Advance(s.front().first - fake::g_now);
     fake::Tick();
     return WAIT_OBJECT_0;
   }
   if (ms == INFINITE) {
-    std::fprintf(stderr, "fake platform: WaitForSingleObject would block forever\n");
+    std::fprintf(stderr,
+                 "fake platform: WaitForSingleObject would block forever\n");
     std::abort();
   }
   fake::Advance(ms);
@@ -363,8 +367,7 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
   }
 }
 
-MCIERROR WINAPI mciSendStringA(LPCSTR command, LPSTR reply, UINT length,
-                               HWND) {
+MCIERROR WINAPI mciSendStringA(LPCSTR command, LPSTR reply, UINT length, HWND) {
   fake::Tick();
   fake::g_media.commands.emplace_back(command);
   if (!fake::g_media.handler) {

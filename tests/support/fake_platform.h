@@ -41,9 +41,10 @@ struct Console {
   std::string bytes;                // every byte written to standard output
   std::vector<std::string> writes;  // each WriteFile call on standard output
   std::vector<std::uint64_t> write_times;  // the clock at each of them
-  std::vector<HANDLE> cursor_calls;  // handles given to SetConsoleCursorPosition
+  std::vector<HANDLE>
+      cursor_calls;  // handles given to SetConsoleCursorPosition
   std::vector<DWORD> sleeps;
-  std::vector<DWORD> waits;  // timeouts given to WaitForSingleObject
+  std::vector<DWORD> waits;        // timeouts given to WaitForSingleObject
   std::vector<DWORD> write_backs;  // counts given to WriteConsoleInputA
   int reads = 0;
 };

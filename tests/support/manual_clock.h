@@ -29,9 +29,10 @@ class ManualClock final : public pvl::Clock {
     }
     cv.wait(lock);
     std::lock_guard<std::mutex> g(mutex_);
-    auto it = std::find_if(waiters_.begin(), waiters_.end(), [&](const Waiter& w) {
-      return w.cv == self.cv && w.deadline == self.deadline;
-    });
+    auto it =
+        std::find_if(waiters_.begin(), waiters_.end(), [&](const Waiter& w) {
+          return w.cv == self.cv && w.deadline == self.deadline;
+        });
     if (it != waiters_.end()) waiters_.erase(it);
   }
 
@@ -64,7 +65,8 @@ class ManualClock final : public pvl::Clock {
 // Waits (in real time, at most 10 s) until the device's audio thread has
 // done all there is to do at the clock's present time.
 inline bool Settle(pvl::ModuleDevice& device) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto give_up =
+      std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < give_up) {
     if (device.Settled()) return true;
     std::this_thread::sleep_for(std::chrono::microseconds(50));

@@ -23,10 +23,11 @@ int ShownHundredths(const std::string& row) {
 std::vector<int> DrawnPositions(const std::string& transcript) {
   static const std::regex kTime(R"(Playing: (\d\d):(\d\d)\.(\d\d))");
   std::vector<int> positions;
-  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kTime), end;
+  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kTime),
+       end;
        it != end; ++it) {
-    positions.push_back(std::stoi((*it)[1]) * 6000 +
-                        std::stoi((*it)[2]) * 100 + std::stoi((*it)[3]));
+    positions.push_back(std::stoi((*it)[1]) * 6000 + std::stoi((*it)[2]) * 100 +
+                        std::stoi((*it)[3]));
   }
   return positions;
 }
@@ -114,7 +115,8 @@ std::string PlayMs(int ms) { return "MCIPLAY_SCRIPT_MS=" + std::to_string(ms); }
 
 pty::Command InteractiveShell(std::vector<std::string> env) {
   env.insert(env.begin(), {"PS1=$ ", "HISTFILE=/dev/null"});
-  return pty::Command{{"/bin/bash", "--norc", "--noprofile", "-i"}, std::move(env), {}};
+  return pty::Command{
+      {"/bin/bash", "--norc", "--noprofile", "-i"}, std::move(env), {}};
 }
 
 bool WaitForShellAfter(pty::Session& session, const std::string& text) {

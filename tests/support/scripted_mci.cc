@@ -39,8 +39,7 @@ void Log(std::string_view command) {
   const char* path = std::getenv("MCIPLAY_SCRIPT_LOG");
   if (path == nullptr) return;
   if (std::FILE* f = std::fopen(path, "a")) {
-    std::fprintf(f, "%.*s\n", static_cast<int>(command.size()),
-                 command.data());
+    std::fprintf(f, "%.*s\n", static_cast<int>(command.size()), command.data());
     std::fclose(f);
   }
 }
@@ -56,9 +55,10 @@ MCIERROR Reply(LPSTR out, UINT length, const std::string& text,
 }
 
 long ElapsedMs() {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               Clock::now() - g_started)
-                               .count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                            g_started)
+          .count());
 }
 
 }  // namespace
@@ -70,8 +70,7 @@ extern "C" MCIERROR WINAPI mciSendStringA(LPCSTR command, LPSTR reply,
   std::string_view verb = text.substr(0, text.find(' '));
   const char* fail = std::getenv("MCIPLAY_SCRIPT_FAIL");
   if (fail != nullptr && verb == fail)
-    return Reply(reply, length, "Device refused.",
-                 MCIERR_DEVICE_NOT_READY);
+    return Reply(reply, length, "Device refused.", MCIERR_DEVICE_NOT_READY);
 
   const long play_ms = EnvNumber("MCIPLAY_SCRIPT_MS", 2000);
   if (verb == "open") {

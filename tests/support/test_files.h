@@ -30,7 +30,9 @@ class TempDir {
 
   // Empty when the directory could not be made.
   const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const {
+    return (path_ / name).string();
+  }
   std::string Write(const std::string& name,
                     const std::vector<std::uint8_t>& bytes) const {
     std::string file = File(name);

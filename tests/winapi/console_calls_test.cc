@@ -36,8 +36,8 @@ long Field(const std::string& line, std::size_t index) {
 
 // Runs the probe with its standard input read from `input`, its standard
 // output into `out_fd`, its standard error into a file; gives its status.
-int RunWithoutTerminal(const TempDir& dir, const std::string& input,
-                       int out_fd, std::vector<std::string> commands) {
+int RunWithoutTerminal(const TempDir& dir, const std::string& input, int out_fd,
+                       std::vector<std::string> commands) {
   std::string log = "PROBE_LOG=" + dir.File("log");
   std::vector<char*> env;
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
@@ -56,8 +56,8 @@ int RunWithoutTerminal(const TempDir& dir, const std::string& input,
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = 0;
-  int spawned = posix_spawn(&pid, probe.c_str(), &actions, nullptr,
-                            argv.data(), env.data());
+  int spawned = posix_spawn(&pid, probe.c_str(), &actions, nullptr, argv.data(),
+                            env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return -1;
   int status = 0;
@@ -102,7 +102,8 @@ TEST(NotATerminal, FileTypesOfFilesAndPipes) {
   std::ofstream(dir.File("in.txt")) << "keys";
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  RunWithoutTerminal(dir, dir.File("in.txt"), out[1], {"type", "mode", "peek:4"});
+  RunWithoutTerminal(dir, dir.File("in.txt"), out[1],
+                     {"type", "mode", "peek:4"});
   close(out[1]);
   close(out[0]);
   std::vector<std::string> log = Lines(ReadFile(dir.File("log")));
@@ -130,10 +131,10 @@ TEST(NotATerminal, CaseBlindComparisonAndSleep) {
   TempDir dir;
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  RunWithoutTerminal(dir, "/dev/null", out[1],
-                     {"cmp:playing:PLAYING", "cmp:Playing:playin",
-                      "cmp:playing:playinh", "cmp:a:B", "cmp:[:a", "cmp::",
-                      "sleep:120", "badhandle"});
+  RunWithoutTerminal(
+      dir, "/dev/null", out[1],
+      {"cmp:playing:PLAYING", "cmp:Playing:playin", "cmp:playing:playinh",
+       "cmp:a:B", "cmp:[:a", "cmp::", "sleep:120", "badhandle"});
   close(out[1]);
   close(out[0]);
   std::vector<std::string> log = Lines(ReadFile(dir.File("log")));
@@ -203,9 +204,9 @@ TEST(OnATerminal, PositionsOutsideTheScreenAreRefused) {
   ASSERT_TRUE(run.Start({"move:3,4", "move:0,-1", "move:-1,0", "move:40,0",
                          "move:0,10", "move:39,9", "move:1,1,0"}));
   std::vector<std::string> log = run.Finish();
-  EXPECT_EQ(log, (std::vector<std::string>{"move 1", "move 0", "move 0",
-                                           "move 0", "move 0", "move 1",
-                                           "move 0"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"move 1", "move 0", "move 0", "move 0",
+                                      "move 0", "move 1", "move 0"}));
   // The refused moves left the cursor where the last good one put it.
   EXPECT_EQ(run.session.Cursor(), (pty::Position{9, 39}));
 }
@@ -224,8 +225,8 @@ TEST(OnATerminal, WidthIsReadAtEveryCall) {
 
 TEST(OnATerminal, QueuePeekLeavesReadRemovesWriteAppends) {
   ProbeRun run;
-  ASSERT_TRUE(run.Start(
-      {"waitkey", "sleep:100", "peek:8", "peek:8", "write", "read:2", "peek:8"}));
+  ASSERT_TRUE(run.Start({"waitkey", "sleep:100", "peek:8", "peek:8", "write",
+                         "read:2", "peek:8"}));
   ASSERT_TRUE(run.WaitForRawMode());
   run.session.Send("xY");
   std::vector<std::string> log = run.Finish();
@@ -268,14 +269,15 @@ TEST(OnATerminal, KeysArrivingDuringACursorQueryAreQueuedInOrder) {
 TEST(OnATerminal, RepeatsOfAHeldKeyFoldIntoThePressNotYetRead) {
   ProbeRun run;
   run.session.SpeakKeyProtocol(true);
-  ASSERT_TRUE(run.Start({"waitkey", "sleep:300", "peek:8", "read:1",
-                         "sleep:300", "peek:8"}));
-  ASSERT_TRUE(run.session.WaitUntil([&] { return run.session.KeyFlags() == 15; },
-                                    Millis(5000)));
+  ASSERT_TRUE(run.Start(
+      {"waitkey", "sleep:300", "peek:8", "read:1", "sleep:300", "peek:8"}));
+  ASSERT_TRUE(run.session.WaitUntil(
+      [&] { return run.session.KeyFlags() == 15; }, Millis(5000)));
   const std::string repeat = "\x1b[104;1:2u";
   run.session.Send("\x1b[104u" + repeat + repeat + repeat + repeat + repeat);
   ASSERT_TRUE(run.session.WaitUntil(
-      [&] { return Lines(ReadFile(run.dir.File("log"))).size() >= 4; }, Millis(5000)));
+      [&] { return Lines(ReadFile(run.dir.File("log"))).size() >= 4; },
+      Millis(5000)));
   run.session.Send(repeat + repeat + "\x1b[104;1:3u");
   std::vector<std::string> log = run.Finish();
   ASSERT_EQ(log.size(), 6u);
@@ -302,9 +304,9 @@ TEST(OnATerminal, SilentTerminalIsAskedOnceThenTheCursorIsGuessed) {
 
 TEST(OnATerminal, InputNotATerminalTakesReportsFromTheControllingTerminal) {
   ProbeRun run;
-  ASSERT_TRUE(run.Start({"sleep:200", "mode", "print:ab", "info", "peek:4",
-                         "sleep:200"},
-                        /*stdin_from_null=*/true));
+  ASSERT_TRUE(run.Start(
+      {"sleep:200", "mode", "print:ab", "info", "peek:4", "sleep:200"},
+      /*stdin_from_null=*/true));
   ASSERT_TRUE(run.WaitForRawMode());
   run.session.Send("q");  // neither a key for the probe nor echoed
   std::vector<std::string> log = run.Finish();

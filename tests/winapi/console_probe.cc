@@ -54,8 +54,9 @@ void LogRecords(const INPUT_RECORD* records, DWORD count) {
 
 void Run(const std::string& command) {
   std::string name = command.substr(0, command.find(':'));
-  std::string arg =
-      command.find(':') == std::string::npos ? "" : command.substr(name.size() + 1);
+  std::string arg = command.find(':') == std::string::npos
+                        ? ""
+                        : command.substr(name.size() + 1);
   if (name == "mode") {
     DWORD mode = 0;
     std::fprintf(g_log, "mode %d %d %d\n", GetConsoleMode(Handle(0), &mode),
@@ -67,7 +68,8 @@ void Run(const std::string& command) {
   } else if (name == "info") {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     long start = Now();
-    BOOL ok = GetConsoleScreenBufferInfo(Handle(arg.empty() ? 1 : std::atoi(arg.c_str())), &info);
+    BOOL ok = GetConsoleScreenBufferInfo(
+        Handle(arg.empty() ? 1 : std::atoi(arg.c_str())), &info);
     std::fprintf(g_log, "info %d %d %d %d %d %ld\n", ok,
                  info.dwCursorPosition.X, info.dwCursorPosition.Y,
                  info.dwSize.X, info.dwSize.Y, Now() - start);

@@ -74,8 +74,8 @@ TEST(CursorRequests, PlainTextAndOwnMovesNeedNoQuestion) {
 
 TEST(CursorRequests, AMoveToWhereTheCursorStandsSendsNothing) {
   Probe p(24, 40);
-  std::vector<std::string> log =
-      p.Run({"move:10,5", "move:10,5,2", "move:10,5", "print:x", "move:10,5,2"});
+  std::vector<std::string> log = p.Run(
+      {"move:10,5", "move:10,5,2", "move:10,5", "print:x", "move:10,5,2"});
   EXPECT_EQ(log, (std::vector<std::string>{"move 1", "move 1", "move 1",
                                            "print 1 1", "move 1"}));
   // Standard error shares the screen: told the same place, nothing is sent;
@@ -86,8 +86,8 @@ TEST(CursorRequests, AMoveToWhereTheCursorStandsSendsNothing) {
 
 TEST(CursorRequests, TextReachingTheLastColumnMakesItAskAgain) {
   Probe p(10, 20);
-  std::vector<std::string> log = p.Run(
-      {"info", "print:0123456789012345678", "info", "print:9", "info"});
+  std::vector<std::string> log =
+      p.Run({"info", "print:0123456789012345678", "info", "print:9", "info"});
   ASSERT_EQ(log.size(), 5u);
   EXPECT_EQ(Info(log[0]), "info 1 0 0 20 10");
   // Up to the column before the last, the layer follows the text.

@@ -20,8 +20,8 @@ struct Key {
 };
 
 std::ostream& operator<<(std::ostream& out, const Key& k) {
-  return out << "{vk " << k.vk << ", ascii " << k.ascii << ", state "
-             << k.state << "}";
+  return out << "{vk " << k.vk << ", ascii " << k.ascii << ", state " << k.state
+             << "}";
 }
 
 // Checks that the records come in press/release pairs of one key each, with
@@ -98,10 +98,11 @@ TEST(Decoder, LoneEscapeIsTheEscapeKeyOnceItExpires) {
   EXPECT_FALSE(decoder.Holding());
   EXPECT_EQ(Keys(out.keys), (std::vector<Key>{{VK_ESCAPE, 27, 0}}));
   // Two in a row: the first is a key at once, the second waits.
-  EXPECT_EQ(KeysOf({"\x1b\x1b"}), (std::vector<Key>{{VK_ESCAPE, 27, 0},
-                                                    {VK_ESCAPE, 27, 0}}));
+  EXPECT_EQ(KeysOf({"\x1b\x1b"}),
+            (std::vector<Key>{{VK_ESCAPE, 27, 0}, {VK_ESCAPE, 27, 0}}));
   // ESC with a key straight after it is that key with Alt.
-  EXPECT_EQ(KeysOf({"\x1bx"}), (std::vector<Key>{{'X', 'x', LEFT_ALT_PRESSED}}));
+  EXPECT_EQ(KeysOf({"\x1bx"}),
+            (std::vector<Key>{{'X', 'x', LEFT_ALT_PRESSED}}));
   // An unfinished sequence that expires was typed: ESC, then its characters.
   EXPECT_EQ(KeysOf({"\x1b["}),
             (std::vector<Key>{{VK_ESCAPE, 27, 0}, {VK_OEM_4, '[', 0}}));
@@ -210,8 +211,8 @@ struct Event {
 };
 
 std::ostream& operator<<(std::ostream& out, const Event& e) {
-  return out << "{" << (e.down ? "down" : "up") << ", vk " << e.vk
-             << ", ascii " << e.ascii << ", state " << e.state << "}";
+  return out << "{" << (e.down ? "down" : "up") << ", vk " << e.vk << ", ascii "
+             << e.ascii << ", state " << e.state << "}";
 }
 
 std::vector<Event> Events(const std::vector<INPUT_RECORD>& records) {
@@ -247,9 +248,9 @@ std::vector<Event> Both(WORD vk, int ascii, DWORD state) {
 TEST(KeyReports, PressRepeatsAndReleaseAreOneRecordEach) {
   const Event down{true, 'Q', 'q', 0};
   const Event up{false, 'Q', 'q', 0};
-  EXPECT_EQ(Reported({"\x1b[113u", "\x1b[113;1:2u\x1b[113;1:2u",
-                      "\x1b[113;1:3u"}),
-            (std::vector<Event>{down, down, down, up}));
+  EXPECT_EQ(
+      Reported({"\x1b[113u", "\x1b[113;1:2u\x1b[113;1:2u", "\x1b[113;1:3u"}),
+      (std::vector<Event>{down, down, down, up}));
   // The event field given for a press too, and a sequence split anywhere.
   EXPECT_EQ(Reported({"\x1b[113;1:1u\x1b[11", "3;", "1:", "3", "u"}),
             (std::vector<Event>{down, up}));
@@ -290,16 +291,16 @@ TEST(KeyReports, CharactersFollowShiftCtrlAndCapsLock) {
   EXPECT_EQ(Reported({"\x1b[50:34;2u"}),
             (std::vector<Event>{{true, '2', '"', shift}}));
   // The release after Shift was let go gives the plain character.
-  EXPECT_EQ(Reported({"\x1b[97:65;2u\x1b[97;1:3u"}),
-            (std::vector<Event>{{true, 'A', 'A', shift},
-                                {false, 'A', 'a', 0}}));
+  EXPECT_EQ(
+      Reported({"\x1b[97:65;2u\x1b[97;1:3u"}),
+      (std::vector<Event>{{true, 'A', 'A', shift}, {false, 'A', 'a', 0}}));
   // Caps Lock turns the case round; with Shift back again.
   EXPECT_EQ(Reported({"\x1b[97;65u", "\x1b[98;66u"}),
             (std::vector<Event>{{true, 'A', 'A', CAPSLOCK_ON},
                                 {true, 'B', 'b', CAPSLOCK_ON | shift}}));
   // Ctrl gives the control characters, Alt leaves the character.
-  EXPECT_EQ(Reported({"\x1b[99;5u", "\x1b[122;5u", "\x1b[91;5u",
-                      "\x1b[92;5u", "\x1b[49;5u", "\x1b[120;3u"}),
+  EXPECT_EQ(Reported({"\x1b[99;5u", "\x1b[122;5u", "\x1b[91;5u", "\x1b[92;5u",
+                      "\x1b[49;5u", "\x1b[120;3u"}),
             (std::vector<Event>{{true, 'C', 3, ctrl},
                                 {true, 'Z', 26, ctrl},
                                 {true, VK_OEM_4, 27, ctrl},
@@ -362,8 +363,7 @@ TEST(KeyReports, KeysWithTheirCodes) {
 
 TEST(KeyReports, PlainBytesAreStillAPressAndARelease) {
   // Pasted text is not reported key by key.
-  EXPECT_EQ(Reported({"hi"}),
-            ([] {
+  EXPECT_EQ(Reported({"hi"}), ([] {
               std::vector<Event> v = Both('H', 'h', 0);
               for (const Event& e : Both('I', 'i', 0)) v.push_back(e);
               return v;
@@ -429,8 +429,7 @@ TEST(RecordQueue, PeekLeavesTakeRemovesAppendAddsAtTheBack) {
 
 TEST(RecordQueue, FullQueueDropsNewRecords) {
   term::RecordQueue queue;
-  std::vector<INPUT_RECORD> many(term::RecordQueue::kCapacity - 1,
-                                 Numbered(1));
+  std::vector<INPUT_RECORD> many(term::RecordQueue::kCapacity - 1, Numbered(1));
   EXPECT_EQ(queue.Append(many.data(), static_cast<DWORD>(many.size())),
             many.size());
   INPUT_RECORD two[2] = {Numbered(2), Numbered(3)};

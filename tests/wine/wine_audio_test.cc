@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "harness/monitor_recorder.h"
+#include "harness/pty_session.h"
 #include "harness/reference_render.h"
 #include "harness/signal_compare.h"
 #include "harness/sound_server.h"
-#include "harness/pty_session.h"
 #include "tests/wine/wine_run.h"
 #include "xmgen/pieces.h"
 
@@ -50,11 +50,13 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   std::string error;
   ASSERT_TRUE(server.Start(error)) << error;
   audio::MonitorRecorder recorder;
-  ASSERT_TRUE(recorder.Start(server.Socket(), audio::SoundServer::MonitorSource(), error))
+  ASSERT_TRUE(recorder.Start(server.Socket(),
+                             audio::SoundServer::MonitorSource(), error))
       << error;
 
   constexpr int kLengthMs = 4000;
-  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
+  const std::vector<std::uint8_t> piece =
+      xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
   const std::vector<float> reference = audio::RenderReference(piece);
   ASSERT_FALSE(reference.empty());
   TempDir run(root);
@@ -87,7 +89,8 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   session.Send("\r");
   EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
 
-  const audio::Comparison c = audio::Compare(recorder.Samples(), reference, kCompareFrom);
+  const audio::Comparison c =
+      audio::Compare(recorder.Samples(), reference, kCompareFrom);
   RecordProperty("comparison", audio::Describe(c));
   ASSERT_TRUE(c.aligned) << "the piece is not in the recording";
   EXPECT_GE(c.snr_db, 60.0) << audio::Describe(c);
@@ -102,7 +105,8 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
     const std::optional<std::size_t> frame = recorder.FrameAt(s.at);
     if (!frame) continue;
     const double heard_ms =
-        (static_cast<double>(*frame) - static_cast<double>(c.offset)) * 1000.0 / audio::kRate;
+        (static_cast<double>(*frame) - static_cast<double>(c.offset)) * 1000.0 /
+        audio::kRate;
     if (heard_ms < 200 || heard_ms > kLengthMs - 100) continue;
     lead_ms.push_back(s.ms + 5 - heard_ms);
   }
@@ -118,10 +122,13 @@ TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   // once. Wine's console brings a line to the terminal 3-8 ms after it was
   // drawn when both cores are busy (up to 20 ms for one line in ten).
   // Taking the count whole would lead by 100 ms.
-  EXPECT_GE(median, -35.0) << "from " << lead_ms.front() << " to " << lead_ms.back() << " ms";
-  EXPECT_LE(median, 20.0) << "from " << lead_ms.front() << " to " << lead_ms.back() << " ms";
+  EXPECT_GE(median, -35.0) << "from " << lead_ms.front() << " to "
+                           << lead_ms.back() << " ms";
+  EXPECT_LE(median, 20.0) << "from " << lead_ms.front() << " to "
+                          << lead_ms.back() << " ms";
   // The position moves with the sound: no drift, no jumps.
-  EXPECT_LE(lead_ms[lead_ms.size() * 9 / 10] - lead_ms[lead_ms.size() / 10], 30.0);
+  EXPECT_LE(lead_ms[lead_ms.size() * 9 / 10] - lead_ms[lead_ms.size() / 10],
+            30.0);
 }
 
 }  // namespace

@@ -44,7 +44,8 @@ class Package : public ::testing::Test {
 
   // mciplay.exe of the unzipped folder, run from `dir` in the prefix
   // `prefix` with the silent output.
-  pty::Command Program(const fs::path& dir, const std::string& prefix = "package") const {
+  pty::Command Program(const fs::path& dir,
+                       const std::string& prefix = "package") const {
     pty::Command command;
     command.argv = {MCIPLAY_WINE64, (Folder() / "mciplay.exe").string()};
     command.env = WineEnv(root_ / prefix);
@@ -56,11 +57,12 @@ class Package : public ::testing::Test {
   // The data of the pvl_mci value under Wine's key of media drivers, or
   // empty when there is none.
   std::string Registered() const {
-    const std::string command =
-        "WINEPREFIX='" + (root_ / "package").string() +
-        "' WINEDEBUG=-all '" MCIPLAY_WINE64 "' reg query "
-        "'HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\MCI' /v pvl_mci "
-        "2>/dev/null";
+    const std::string command = "WINEPREFIX='" + (root_ / "package").string() +
+                                "' WINEDEBUG=-all '" MCIPLAY_WINE64
+                                "' reg query "
+                                "'HKLM\\Software\\Microsoft\\Windows "
+                                "NT\\CurrentVersion\\MCI' /v pvl_mci "
+                                "2>/dev/null";
     const std::string out = OutputOf(command);
     const std::size_t at = out.find("REG_SZ");
     if (at == std::string::npos) return {};
@@ -71,8 +73,10 @@ class Package : public ::testing::Test {
 
   int RunScript(const std::string& script) const {
     const std::string command = "WINEPREFIX='" + (root_ / "package").string() +
-                                "' WINEDEBUG=-all '" MCIPLAY_WINE64 "' cmd /c "
-                                "'C:\\mciplay\\" + script + "' </dev/null >/dev/null 2>&1";
+                                "' WINEDEBUG=-all '" MCIPLAY_WINE64
+                                "' cmd /c "
+                                "'C:\\mciplay\\" +
+                                script + "' </dev/null >/dev/null 2>&1";
     return std::system(command.c_str());
   }
 
@@ -90,9 +94,9 @@ TEST_F(Package, HoldsTheProgramTheDriverThePieceAndTheScripts) {
   std::set<std::string> names;
   for (const fs::directory_entry& e : fs::directory_iterator(Folder()))
     names.insert(e.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"mciplay.exe", "pvl_mci.dll", "no-sn.xm",
-                                          "register.cmd", "unregister.cmd",
-                                          "README.txt"}));
+  EXPECT_EQ(names, (std::set<std::string>{"mciplay.exe", "pvl_mci.dll",
+                                          "no-sn.xm", "register.cmd",
+                                          "unregister.cmd", "README.txt"}));
 }
 
 TEST_F(Package, TheScriptsRegisterAndUnregisterTheDriver) {
@@ -115,10 +119,13 @@ TEST_F(Package, PlaysTheBundledPieceUntilAKeyIsReleased) {
   const int status_row = top + 3;
   int first = -1, later = -1;
   ASSERT_TRUE(session.WaitUntil(
-      [&] { return (first = ShownHundredths(session.Row(status_row))) >= 0; }, 10s))
+      [&] { return (first = ShownHundredths(session.Row(status_row))) >= 0; },
+      10s))
       << session.Row(status_row);
   ASSERT_TRUE(session.WaitUntil(
-      [&] { return (later = ShownHundredths(session.Row(status_row))) >= first + 50; },
+      [&] {
+        return (later = ShownHundredths(session.Row(status_row))) >= first + 50;
+      },
       10s))
       << session.Row(status_row);
   std::vector<int> drawn = DrawnPositions(session.Transcript());
@@ -137,7 +144,8 @@ TEST_F(Package, PlaysTheBundledPieceUntilAKeyIsReleased) {
 TEST_F(Package, APieceOfKnownLengthEndsByItselfAtItsLength) {
   // In the current folder, the piece takes the place of the bundled one.
   constexpr int kLengthMs = 3000;
-  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
+  const std::vector<std::uint8_t> piece =
+      xmgen::WriteXm(xmgen::TimedPiece(kLengthMs));
   run_->Write("no-sn.xm", piece);
 
   pty::Session session(24, 80);
@@ -164,11 +172,13 @@ TEST_F(Package, APieceOfKnownLengthEndsByItselfAtItsLength) {
 
 // Runs `commands` through winmm's mciSendStringA in the package prefix, from
 // `dir`; one "result reply" line per command.
-std::vector<std::string> SendThroughWinmm(const fs::path& root, const fs::path& dir,
-                                          const std::vector<std::string>& commands) {
+std::vector<std::string> SendThroughWinmm(
+    const fs::path& root, const fs::path& dir,
+    const std::vector<std::string>& commands) {
   std::string line = "cd '" + dir.string() + "' && WINEPREFIX='" +
                      (root / "package").string() +
-                     "' WINEDEBUG=-all PVL_MCI_OUTPUT=null '" MCIPLAY_WINE64 "' '" +
+                     "' WINEDEBUG=-all PVL_MCI_OUTPUT=null '" MCIPLAY_WINE64
+                     "' '" +
                      MCIPLAY_MCI_SEND "'";
   for (const std::string& c : commands) line += " '" + c + "'";
   std::vector<std::string> lines = Lines(OutputOf(line + " 2>/dev/null"));
@@ -177,18 +187,38 @@ std::vector<std::string> SendThroughWinmm(const fs::path& root, const fs::path& 
 }
 
 TEST_F(Package, TheDriverAnswersTheCommandsWinmmParses) {
-  if (!fs::exists(MCIPLAY_MCI_SEND)) GTEST_SKIP() << MCIPLAY_MCI_SEND << " is missing";
-  const std::vector<std::uint8_t> piece = xmgen::WriteXm(xmgen::TimedPiece(3000));
+  if (!fs::exists(MCIPLAY_MCI_SEND))
+    GTEST_SKIP() << MCIPLAY_MCI_SEND << " is missing";
+  const std::vector<std::uint8_t> piece =
+      xmgen::WriteXm(xmgen::TimedPiece(3000));
   run_->Write("piece.xm", piece);
-  const std::vector<std::string> replies = SendThroughWinmm(
-      root_, run_->path(),
-      {"open piece.xm type pvl_mci alias m", "status m length", "status m ready",
-       "status m time format", "set m time format ms", "play m from 1000 to 2000",
-       "status m mode", "pause m", "status m mode", "status m position", "resume m",
-       "status m mode", "seek m to 2500", "status m mode", "status m position",
-       "seek m to end", "status m position", "seek m to start", "status m position",
-       "play m from 4000", "play m notify", "play m from 2800 wait", "status m mode",
-       "status m position", "close m"});
+  const std::vector<std::string> replies =
+      SendThroughWinmm(root_, run_->path(),
+                       {"open piece.xm type pvl_mci alias m",
+                        "status m length",
+                        "status m ready",
+                        "status m time format",
+                        "set m time format ms",
+                        "play m from 1000 to 2000",
+                        "status m mode",
+                        "pause m",
+                        "status m mode",
+                        "status m position",
+                        "resume m",
+                        "status m mode",
+                        "seek m to 2500",
+                        "status m mode",
+                        "status m position",
+                        "seek m to end",
+                        "status m position",
+                        "seek m to start",
+                        "status m position",
+                        "play m from 4000",
+                        "play m notify",
+                        "play m from 2800 wait",
+                        "status m mode",
+                        "status m position",
+                        "close m"});
   ASSERT_EQ(replies.size(), 25u);
   EXPECT_EQ(replies[0].substr(0, 2), "0 ");
   EXPECT_EQ(replies[1], "0 3000");
@@ -225,7 +255,8 @@ void ExpectOpenFailsWithAReason(pty::Session& session) {
   const int top = session.FindRow("open no-sn.xm");
   ASSERT_GE(top, 0);
   const std::string line = session.Row(top);
-  ASSERT_EQ(line.substr(0, std::string(kOpenFailed).size()), kOpenFailed) << line;
+  ASSERT_EQ(line.substr(0, std::string(kOpenFailed).size()), kOpenFailed)
+      << line;
   EXPECT_GT(line.size(), std::string(kOpenFailed).size() + 10) << line;
   EXPECT_EQ(session.Row(top + 1), kPrompt);
   EXPECT_EQ(session.FindRow("set PELVARO_MCI"), -1);

@@ -114,8 +114,8 @@ TEST_F(WineRun, KeyReleaseStopsPlaybackAndPromptWaitsForAnother) {
   }
   // Wine's console draws its buffer onto the terminal in pieces of its own,
   // so the cursor may be seen mid-way: it comes back to the status row.
-  EXPECT_TRUE(session.WaitUntil(
-      [&] { return session.Cursor().row == status_row; }, 2s))
+  EXPECT_TRUE(
+      session.WaitUntil([&] { return session.Cursor().row == status_row; }, 2s))
       << "cursor on row " << session.Cursor().row;
 
   session.Send("x");
@@ -214,10 +214,10 @@ TEST_F(WineRun, OpenFailsWhenNoDriverIsRegistered) {
 TEST_F(WineRun, OutputToAFileHoldsTheLinesAndNoPositions) {
   const std::filesystem::path out = dir_ / "out.txt";
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(Program(
-      "registered", 1000,
-      {"/bin/sh", "-c", "exec \"$0\" \"$1\" >\"$2\"", MCIPLAY_WINE64,
-       MCIPLAY_WINDOWS_EXE, out.string()})));
+  ASSERT_TRUE(session.Start(
+      Program("registered", 1000,
+              {"/bin/sh", "-c", "exec \"$0\" \"$1\" >\"$2\"", MCIPLAY_WINE64,
+               MCIPLAY_WINDOWS_EXE, out.string()})));
 
   // Nothing shows on the screen, so follow the driver until the close.
   ASSERT_TRUE(session.WaitUntil(
@@ -243,8 +243,9 @@ TEST_F(WineRun, OutputToAFileHoldsTheLinesAndNoPositions) {
 std::set<std::string> ImportedDlls(const std::string& binary) {
   std::set<std::string> dlls;
   const std::string tag = "DLL Name: ";
-  for (const std::string& text : Lines(OutputOf(std::string(MCIPLAY_OBJDUMP) +
-                                                " -p '" + binary + "' 2>/dev/null"))) {
+  for (const std::string& text :
+       Lines(OutputOf(std::string(MCIPLAY_OBJDUMP) + " -p '" + binary +
+                      "' 2>/dev/null"))) {
     std::size_t at = text.find(tag);
     if (at == std::string::npos) continue;
     std::string name = text.substr(at + tag.size());

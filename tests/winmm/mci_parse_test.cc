@@ -17,7 +17,8 @@ std::vector<std::string> Texts(const winmm::Command& c) {
 }
 
 TEST(ParseCommand, SplitsVerbDeviceAndWordsAtAnyBlanks) {
-  winmm::Command c = Parse("  OPEN\tno-sn.xm  type pvl_mci\r\nalias PELVARO_MCI ");
+  winmm::Command c =
+      Parse("  OPEN\tno-sn.xm  type pvl_mci\r\nalias PELVARO_MCI ");
   EXPECT_EQ(c.verb, "open");  // the command word is taken in lower case
   EXPECT_EQ(c.device.text, "no-sn.xm");
   EXPECT_FALSE(c.device.quoted);
@@ -62,8 +63,8 @@ TEST(ParseNumber, PlainDecimalWithin32Bits) {
   EXPECT_EQ(v, 0u);
   EXPECT_EQ(winmm::ParseNumber({"4294967295", false}, v), 0u);
   EXPECT_EQ(v, 4294967295u);
-  for (const char* bad : {"4294967296", "99999999999999999999", "", "-1",
-                          "+1", "12a", "1.5", " 1"}) {
+  for (const char* bad : {"4294967296", "99999999999999999999", "", "-1", "+1",
+                          "12a", "1.5", " 1"}) {
     EXPECT_EQ(winmm::ParseNumber({bad, false}, v), MCIERR_BAD_INTEGER) << bad;
   }
 }

@@ -65,7 +65,7 @@ class Service : public ::testing::Test {
   void SetUp() override {
     g_script = &script_;
     winmm::AddDeviceType("Scripted", [](std::string_view element,
-                                       std::unique_ptr<mci::Device>& device) {
+                                        std::unique_ptr<mci::Device>& device) {
       g_script->last_element = std::string(element);
       mci::Result r = g_script->next_open;
       if (r.error == 0) device = std::make_unique<ScriptedDevice>();
@@ -142,7 +142,8 @@ TEST_F(Service, CloseAllClosesEveryDevice) {
 }
 
 TEST_F(Service, QuotedElementReachesTheDriverWhole) {
-  ASSERT_EQ(Send("open \"My Music/the piece.xm\" type scripted alias \"x y\""), 0u);
+  ASSERT_EQ(Send("open \"My Music/the piece.xm\" type scripted alias \"x y\""),
+            0u);
   EXPECT_EQ(script_.last_element, "My Music/the piece.xm");
   EXPECT_EQ(Send("status \"x y\" mode"), 0u);
   EXPECT_EQ(Send("open \"unclosed type scripted"), MCIERR_NO_CLOSING_QUOTE);
@@ -155,12 +156,15 @@ TEST_F(Service, OpenFailures) {
   EXPECT_EQ(Send("open no-sn.xm alias a"), MCIERR_EXTENSION_NOT_FOUND);
   EXPECT_EQ(Send("open scripted alias a"), MCIERR_FILENAME_REQUIRED);
   EXPECT_EQ(Send("open a.xm type"), MCIERR_MISSING_STRING_ARGUMENT);
-  EXPECT_EQ(Send("open a.xm type scripted alias"), MCIERR_MISSING_STRING_ARGUMENT);
-  EXPECT_EQ(Send("open a.xm type scripted type scripted"), MCIERR_DUPLICATE_FLAGS);
+  EXPECT_EQ(Send("open a.xm type scripted alias"),
+            MCIERR_MISSING_STRING_ARGUMENT);
+  EXPECT_EQ(Send("open a.xm type scripted type scripted"),
+            MCIERR_DUPLICATE_FLAGS);
   EXPECT_EQ(Send("open a.xm type scripted shiny"), MCIERR_UNRECOGNIZED_KEYWORD);
 
   // The driver's own wording reaches the reply; without it, the standard text.
-  script_.next_open = mci::Fail(MCIERR_INVALID_FILE, "Not a module: bad header.");
+  script_.next_open =
+      mci::Fail(MCIERR_INVALID_FILE, "Not a module: bad header.");
   EXPECT_EQ(Send("open a.xm type scripted alias a"), MCIERR_INVALID_FILE);
   EXPECT_EQ(Reply(), "Not a module: bad header.");
   script_.next_open = mci::Fail(MCIERR_FILE_NOT_FOUND);
@@ -173,10 +177,10 @@ TEST_F(Service, OpenFailures) {
 }
 
 TEST_F(Service, CommandsOnAnAliasThatIsNotOpen) {
-  for (const char* c : {"play nobody", "stop nobody", "pause nobody",
-                        "resume nobody", "seek nobody to start",
-                        "set nobody time format ms", "status nobody mode",
-                        "close nobody"}) {
+  for (const char* c :
+       {"play nobody", "stop nobody", "pause nobody", "resume nobody",
+        "seek nobody to start", "set nobody time format ms",
+        "status nobody mode", "close nobody"}) {
     EXPECT_EQ(Send(c), MCIERR_INVALID_DEVICE_NAME) << c;
     EXPECT_EQ(Reply(), "The device is not open or its name is not known.") << c;
   }
@@ -194,9 +198,9 @@ TEST_F(Service, PlaybackCommandsReachTheDevice) {
   EXPECT_EQ(Send("seek d to end"), 0u);
   EXPECT_EQ(Send("seek d to 2500"), 0u);
   EXPECT_EQ(script_.calls,
-            (std::vector<std::string>{"play - -", "play 100 4000", "play - 5000",
-                                      "pause", "resume", "stop", "seek 0",
-                                      "seek 5000", "seek 2500"}));
+            (std::vector<std::string>{"play - -", "play 100 4000",
+                                      "play - 5000", "pause", "resume", "stop",
+                                      "seek 0", "seek 5000", "seek 2500"}));
 }
 
 TEST_F(Service, BadKeywordsAndValues) {
@@ -224,9 +228,10 @@ TEST_F(Service, BadKeywordsAndValues) {
 
 TEST_F(Service, NotifyIsRefusedWithoutReachingTheDevice) {
   ASSERT_EQ(Send("open a.xm type scripted alias d"), 0u);
-  for (const char* c : {"play d notify", "stop d notify", "seek d to start notify",
-                        "status d mode notify", "set d time format ms notify",
-                        "close d notify", "open b.xm type scripted notify"}) {
+  for (const char* c :
+       {"play d notify", "stop d notify", "seek d to start notify",
+        "status d mode notify", "set d time format ms notify", "close d notify",
+        "open b.xm type scripted notify"}) {
     EXPECT_EQ(Send(c), MCIERR_UNSUPPORTED_FUNCTION) << c;
     EXPECT_FALSE(Reply().empty()) << c;
   }
@@ -242,7 +247,9 @@ TEST_F(Service, PlayWaitReturnsOnceTheDeviceStopsPlaying) {
 }
 
 TEST_F(Service, ReplyNeverPassesItsLengthAndIsAlwaysTerminated) {
-  ASSERT_EQ(mciSendStringA("open a.xm type scripted alias d", nullptr, 0, nullptr), 0u);
+  ASSERT_EQ(
+      mciSendStringA("open a.xm type scripted alias d", nullptr, 0, nullptr),
+      0u);
   char buffer[16];
   // "stopped" in 5 characters: 4 of it and the NUL, the rest untouched.
   std::memset(buffer, '#', sizeof buffer);
@@ -277,15 +284,17 @@ TEST_F(Service, NoCommandStringCrashesIt) {
   EXPECT_EQ(mciSendStringA(nullptr, reply_, 81, nullptr),
             MCIERR_MISSING_COMMAND_STRING);
   EXPECT_EQ(Send(std::string(100000, 'a')), MCIERR_MISSING_DEVICE_NAME);
-  EXPECT_EQ(Send("play " + std::string(100000, 'd')), MCIERR_INVALID_DEVICE_NAME);
+  EXPECT_EQ(Send("play " + std::string(100000, 'd')),
+            MCIERR_INVALID_DEVICE_NAME);
   // Random commands from the service's own words and some noise: every one
   // answers with a terminated reply within its buffer.
-  const char* words[] = {"open", "close", "play", "stop", "pause", "resume",
-                         "seek", "set", "status", "d", "all", "type", "alias",
-                         "scripted", "from", "to", "start", "end", "time",
-                         "format", "ms", "mode", "position", "length", "wait",
-                         "notify", "\"", "\"d\"", "12", "-1", "\x01\xff",
-                         "99999999999", ""};
+  const char* words[] = {
+      "open",     "close",       "play",   "stop",  "pause",    "resume",
+      "seek",     "set",         "status", "d",     "all",      "type",
+      "alias",    "scripted",    "from",   "to",    "start",    "end",
+      "time",     "format",      "ms",     "mode",  "position", "length",
+      "wait",     "notify",      "\"",     "\"d\"", "12",       "-1",
+      "\x01\xff", "99999999999", ""};
   std::uint32_t seed = 12345;
   char small[7];
   for (int i = 0; i < 3000; ++i) {

@@ -233,7 +233,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 // kernel32: files, time, strings
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
                       DWORD nNumberOfBytesToWrite,
-                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+                      LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped);
 DWORD WINAPI GetFileType(HANDLE hFile);
 void WINAPI Sleep(DWORD dwMilliseconds);
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);

@@ -19,8 +19,8 @@
  * need.
  */
 #include <windows.h>
-#include <mmsystem.h>
 #include <mmddk.h>
+#include <mmsystem.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -35,9 +35,9 @@
 
 typedef struct {
   BOOL open;
-  BOOL playing;        /* a play command has started the clock */
-  ULONGLONG start;     /* tick count at the play command */
-  DWORD stopped_at;    /* position kept by a stop command */
+  BOOL playing;     /* a play command has started the clock */
+  ULONGLONG start;  /* tick count at the play command */
+  DWORD stopped_at; /* position kept by a stop command */
   DWORD length_ms;
   DWORD time_format;
 } Device;
@@ -67,9 +67,9 @@ static void Log(const char* format, ...) {
   if (length < 0) return;
   if (length > (int)sizeof line - 2) length = (int)sizeof line - 2;
   line[length++] = '\n';
-  HANDLE log = CreateFileA(path, FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE log =
+      CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (log == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(log, line, (DWORD)length, &written, NULL);
@@ -175,17 +175,15 @@ static LRESULT CloseDevice(void) {
   return 0;
 }
 
-__declspec(dllexport) LRESULT CALLBACK DriverProc(DWORD_PTR driver_id,
-                                                  HDRVR driver, UINT message,
-                                                  LPARAM param1,
-                                                  LPARAM param2) {
+__declspec(dllexport) LRESULT CALLBACK
+    DriverProc(DWORD_PTR driver_id, HDRVR driver, UINT message, LPARAM param1,
+               LPARAM param2) {
   const DWORD flags = (DWORD)param1;
   switch (message) {
     case DRV_LOAD:
     case DRV_ENABLE:
     case DRV_DISABLE:
-    case DRV_FREE:
-      return 1;
+    case DRV_FREE: return 1;
     case DRV_OPEN: {
       /* The service opens the driver once bare, then once for the device
        * with the open parameters, where it learns which command table and
@@ -196,30 +194,21 @@ __declspec(dllexport) LRESULT CALLBACK DriverProc(DWORD_PTR driver_id,
       device->wType = MCI_DEVTYPE_SEQUENCER;
       return DEVICE_DRIVER_ID;
     }
-    case DRV_CLOSE:
-      return 1;
-    case DRV_QUERYCONFIGURE:
-      return 0;
+    case DRV_CLOSE: return 1;
+    case DRV_QUERYCONFIGURE: return 0;
     case MCI_OPEN_DRIVER:
       return OpenDevice(flags, (const MCI_OPEN_PARMSW*)param2);
-    case MCI_CLOSE_DRIVER:
-      return CloseDevice();
+    case MCI_CLOSE_DRIVER: return CloseDevice();
   }
 
   if (message >= DRV_MCI_FIRST && message <= DRV_MCI_LAST) {
     if (!g_device.open) return MCIERR_DEVICE_NOT_READY;
     switch (message) {
-      case MCI_PLAY:
-        return Play(flags);
-      case MCI_STOP:
-        return Stop();
-      case MCI_STATUS:
-        return Status(flags, (MCI_STATUS_PARMS*)param2);
-      case MCI_SET:
-        return Set(flags, (const MCI_SET_PARMS*)param2);
-      default:
-        Log("message %#x", message);
-        return MCIERR_UNRECOGNIZED_COMMAND;
+      case MCI_PLAY: return Play(flags);
+      case MCI_STOP: return Stop();
+      case MCI_STATUS: return Status(flags, (MCI_STATUS_PARMS*)param2);
+      case MCI_SET: return Set(flags, (const MCI_SET_PARMS*)param2);
+      default: Log("message %#x", message); return MCIERR_UNRECOGNIZED_COMMAND;
     }
   }
   return DefDriverProc(driver_id, driver, message, param1, param2);
