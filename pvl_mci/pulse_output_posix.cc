@@ -27,15 +27,22 @@ constexpr std::size_t kFrameBytes = 2 * sizeof(float);
 // The latency asked for: long enough to ride out a busy machine; the
 // position line does not show it, as it shows what was heard. The server
 // splits it between the stream's buffer and the sink's.
-constexpr std::size_t kLatencyFrames = 200 * kFramesPerMs;
+constexpr std::size_t kLatencyFrames = 400 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
 // The server asks for more in pieces of at least this much. Both servers
-// then keep (200 - 2 * 80) / 2 = 20 ms in the sink, mixed ahead
-// (PulseAudio) or as the graph's cycle (PipeWire), and 180 ms in the
+// then keep (400 - 2 * 180) / 2 = 20 ms in the sink, mixed ahead
+// (PulseAudio) or as the graph's cycle (PipeWire), and 380 ms in the
 // stream's buffer: a stream closed falls silent at once even on a sink
-// that cannot take back what it mixed.
-constexpr std::size_t kRequestFrames = 80 * kFramesPerMs;
+// that cannot take back what it mixed. The server asks when 180 ms are
+// missing, with 200 ms still to play: with both cores busy, this process
+// or the server's main thread (which sends the requests; only its mixing
+// thread runs in real time) was seen held up for 110-130 ms, which with
+// pieces of 80 ms, asked for with 100 ms left, was heard as a gap.
+constexpr std::size_t kRequestFrames = 180 * kFramesPerMs;
+// The server's requests come in steps, not as the clock goes: until the
+// next one is in, it is looked for this often.
+constexpr Nanos kRequestPoll = milliseconds(20);
 // The least buffer the device is told of, whatever the server grants.
 constexpr std::size_t kMinFrames = 40 * kFramesPerMs;
 // How often a stream being set up is looked at.
@@ -122,25 +129,29 @@ class PulseOutput final : public Output {
     Lock lock(loop_);
     if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
       return 0;
-    // The stream's own buffer, as the server granted it.
-    if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_))
+    // The stream's own buffer and the server's requests, as it granted them.
+    if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_)) {
       capacity_ = std::clamp<std::size_t>(attr->tlength / kFrameBytes,
                                           kMinFrames, kLatencyFrames);
+      request_ = std::min<std::size_t>(attr->minreq / kFrameBytes, capacity_);
+    }
     const std::size_t bytes = pa_stream_writable_size(stream_);
     if (bytes != static_cast<std::size_t>(-1)) return bytes / kFrameBytes;
     Fail("pa_stream_writable_size");
     return 0;
   }
 
-  // The server asks for more as it plays what it has; a stream still
-  // being set up is ready in a moment.
+  // The server asks for more as it plays what it has, a request at a time:
+  // room for more than one request is never waited for, and the next
+  // request is looked for until it is in. A stream still being set up is
+  // ready in a moment.
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
     {
       Lock lock(loop_);
       if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return now + kSetUpPoll;
     }
-    return WhenRoomFor(frames, Room(now), now);
+    return Room(now) >= std::min(frames, request_) ? now : now + kRequestPoll;
   }
 
   void Write(const float* frames, std::size_t count, Nanos) override {
@@ -176,13 +187,17 @@ class PulseOutput final : public Output {
 
   Progress Heard(Nanos) override {
     Lock lock(loop_);
-    if (stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY) {
-      pa_operation* op =
-          pa_stream_update_timing_info(stream_, nullptr, nullptr);
-      if (op == nullptr)
-        Fail("pa_stream_update_timing_info");
-      else
-        pa_operation_unref(op);
+    // One report asked for at a time: a server that is slow to answer is
+    // not sent more to answer meanwhile.
+    if (timing_ != nullptr &&
+        pa_operation_get_state(timing_) != PA_OPERATION_RUNNING) {
+      pa_operation_unref(timing_);
+      timing_ = nullptr;
+    }
+    if (timing_ == nullptr && stream_ != nullptr &&
+        pa_stream_get_state(stream_) == PA_STREAM_READY) {
+      timing_ = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+      if (timing_ == nullptr) Fail("pa_stream_update_timing_info");
     }
     Progress p = heard_;
     p.limit = std::min({p.limit, written_, p.frames + kCarryFrames});
@@ -241,10 +256,11 @@ class PulseOutput final : public Output {
   }
 
   void DropStream() {
-    if (drain_ != nullptr) {
-      pa_operation_cancel(drain_);
-      pa_operation_unref(drain_);
-      drain_ = nullptr;
+    for (pa_operation** op : {&drain_, &timing_}) {
+      if (*op == nullptr) continue;
+      pa_operation_cancel(*op);
+      pa_operation_unref(*op);
+      *op = nullptr;
     }
     finishing_ = drained_ = stream_was_ready_ = false;
     if (stream_ == nullptr) return;
@@ -294,12 +310,14 @@ class PulseOutput final : public Output {
   std::string reason_;
   Nanos opening_since_{0};
   std::size_t capacity_ = kLatencyFrames;
+  std::size_t request_ = kRequestFrames;
   // Under the main loop's lock.
   std::uint64_t written_ = 0;
   Progress heard_;
   bool finishing_ = false;
   bool drained_ = false;
   pa_operation* drain_ = nullptr;
+  pa_operation* timing_ = nullptr;
 };
 
 }  // namespace
