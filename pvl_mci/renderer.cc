@@ -43,7 +43,9 @@ void Renderer::Begin(std::uint32_t from_ms, std::uint32_t to_ms, Nanos now) {
   run_frames_ = static_cast<std::uint64_t>(std::max(from_ms, to_ms) - from_ms) *
                 kFramesPerMs;
   running_ = true;
-  due_ = kForever;
+  // The run began now: a first Step much later means the process was
+  // stopped in between (a job started in the background), not played.
+  due_ = now;
   PollOutput(now);
   Output& output =
       real_ && real_->Poll(now) == Output::State::kReady ? *real_ : *stand_in_;
