@@ -19,12 +19,17 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// How long a terminal may take to answer a cursor position request, the
-// start to answer about the keyboard protocol, and an ESC to be followed by
-// the rest of an escape sequence.
+// How long a terminal may take to answer a cursor position request, and
+// the start to answer about the keyboard protocol.
 constexpr milliseconds kReportWait{1000};
 constexpr milliseconds kProtocolWait{300};
+// How long held bytes wait for the rest of their sequence: an ESC that may
+// be the Escape key (or start a key's sequence) briefly; an answer whose
+// rest is on its way (a string, a mouse report, a sequence with
+// parameters) longer, since a gap inside one comes from the transport (a
+// delayed acknowledgement over ssh stalls up to 200 ms).
 constexpr milliseconds kEscapeWait{50};
+constexpr milliseconds kAnswerWait{250};
 constexpr milliseconds kForever{-1};
 // How often input seen in the background is looked at again, in ms.
 constexpr int kBackgroundLook = 10;
@@ -194,7 +199,7 @@ bool InputReader::Done(Until until) const {
 
 // The one wait loop: reads and decodes until `until` holds, or `wait` has
 // passed with nothing more to read (kForever: no limit; 0: only what has
-// come). An escape sequence broken off for kEscapeWait counts as keys.
+// come). Bytes held past their wait (HeldWait) are expired.
 bool InputReader::Pump(Until until, milliseconds wait) {
   Clock::time_point deadline = Clock::now() + std::max(wait, milliseconds(0));
   for (;;) {
@@ -202,8 +207,8 @@ bool InputReader::Pump(Until until, milliseconds wait) {
     if (Done(until)) return true;
     int timeout = wait < milliseconds(0) ? -1 : MillisLeft(deadline);
     if (decoder_.Holding()) {
-      const int escape = MillisLeft(last_byte_ + kEscapeWait);
-      timeout = timeout < 0 ? escape : std::min(timeout, escape);
+      const int held = MillisLeft(last_byte_ + HeldWait());
+      timeout = timeout < 0 ? held : std::min(timeout, held);
     }
     const bool got = ReadSome(timeout);
     ExpireEscape();
@@ -246,8 +251,12 @@ bool InputReader::ReadSome(int timeout_ms) {
   return true;
 }
 
+milliseconds InputReader::HeldWait() const {
+  return decoder_.HeldWait() == Hold::kAnswer ? kAnswerWait : kEscapeWait;
+}
+
 void InputReader::ExpireEscape() {
-  if (!decoder_.Holding() || Clock::now() < last_byte_ + kEscapeWait) return;
+  if (!decoder_.Holding() || Clock::now() < last_byte_ + HeldWait()) return;
   Decoded decoded;
   decoder_.Expire(decoded);
   Take(decoded);

@@ -54,6 +54,7 @@ class InputReader {
   bool Done(Until until) const;
   bool Pump(Until until, std::chrono::milliseconds wait);
   bool ReadSome(int timeout_ms);
+  std::chrono::milliseconds HeldWait() const;
   void ExpireEscape();
   void Take(const Decoded& decoded);
   bool Signalled(const INPUT_RECORD& record);

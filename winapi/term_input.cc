@@ -10,8 +10,6 @@ namespace term {
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;
-// A longer sequence is still read to its end, but its bytes are not kept.
-constexpr std::size_t kMaxHeld = 32;
 
 // Ids that tell apart, for matching releases, the keys of the cursor and
 // function key forms from those numbered by their code.
@@ -38,129 +36,72 @@ void AppendKey(std::vector<INPUT_RECORD>& keys, WORD virtual_key, char ascii,
 }
 
 void InputDecoder::Feed(std::string_view bytes, Decoded& out) {
-  for (char c : bytes) Byte(static_cast<unsigned char>(c), out);
+  for (char c : bytes) framer_.Byte(static_cast<unsigned char>(c), frames_);
+  Interpret(out);
 }
 
 void InputDecoder::Expire(Decoded& out) {
-  State was = state_;
-  std::string held;
-  held.swap(held_);
-  state_ = State::kGround;
-  switch (was) {
-    case State::kGround: return;
-    case State::kUtf8: AppendKey(out.keys, 0, '?', 0); return;
-    case State::kEscape:
-    case State::kCsi:
-    case State::kSs3:
-      // ESC, then what followed it as the characters they are.
-      AppendKey(out.keys, VK_ESCAPE, kEsc, 0);
-      for (char c : held) Ground(static_cast<unsigned char>(c), out);
-      return;
-  }
+  framer_.Expire(frames_);
+  Interpret(out);
 }
 
-void InputDecoder::Byte(unsigned char c, Decoded& out) {
-  switch (state_) {
-    case State::kGround: Ground(c, out); return;
-
-    case State::kEscape:
-      if (c == '[' || c == 'O') {
-        state_ = c == '[' ? State::kCsi : State::kSs3;
-        held_.assign(1, static_cast<char>(c));
-      } else if (c == kEsc) {
-        AppendKey(out.keys, VK_ESCAPE, kEsc, 0);
-      } else {
-        // ESC and a key together: the key with Alt held.
-        state_ = State::kGround;
-        std::size_t before = out.keys.size();
-        Ground(c, out);
-        for (std::size_t i = before; i < out.keys.size(); ++i)
-          out.keys[i].Event.KeyEvent.dwControlKeyState |= LEFT_ALT_PRESSED;
-      }
-      return;
-
-    case State::kCsi:
-    case State::kSs3:
-      if (c >= 0x20 && c <= 0x3F) {  // parameters and intermediates
-        if (held_.size() < kMaxHeld) held_ += static_cast<char>(c);
-      } else if (c >= 0x40 && c <= 0x7E) {
-        State was = state_;
-        state_ = State::kGround;
-        if (was == State::kCsi) {
-          FinishCsi(c, out);
-        } else {
-          FinishSs3(c, out);
-        }
-        held_.clear();
-      } else {
-        // Not part of a sequence: the unfinished one is dropped.
-        state_ = State::kGround;
-        held_.clear();
-        Ground(c, out);
-      }
-      return;
-
-    case State::kUtf8:
-      if ((c & 0xC0) == 0x80) {
-        if (--utf8_left_ == 0) {
-          state_ = State::kGround;
-          AppendKey(out.keys, 0, '?', 0);
-        }
-      } else {
-        // The character broke off: it counts as one, and `c` starts anew.
-        state_ = State::kGround;
-        AppendKey(out.keys, 0, '?', 0);
-        Ground(c, out);
-      }
-      return;
+void InputDecoder::Interpret(Decoded& out) {
+  for (const Frame& frame : frames_) {
+    switch (frame.kind) {
+      case Frame::Kind::kChar: Character(frame.byte, frame.alt, out); break;
+      case Frame::Kind::kOther:
+        AppendKey(out.keys, 0, '?', frame.alt ? LEFT_ALT_PRESSED : 0);
+        break;
+      case Frame::Kind::kCsi: FinishCsi(frame.text, frame.byte, out); break;
+      case Frame::Kind::kSs3: FinishSs3(frame.text, frame.byte, out); break;
+    }
   }
+  frames_.clear();
 }
 
-void InputDecoder::Ground(unsigned char c, Decoded& out) {
-  char ascii = static_cast<char>(c);
+// An ASCII character, control characters too; with Alt when ESC came right
+// before it.
+void InputDecoder::Character(unsigned char c, bool alt, Decoded& out) {
+  const char ascii = static_cast<char>(c);
+  const DWORD with = alt ? LEFT_ALT_PRESSED : 0;
   if (c == kEsc) {
-    state_ = State::kEscape;
+    AppendKey(out.keys, VK_ESCAPE, ascii, with);
   } else if (c == '\r') {
-    AppendKey(out.keys, VK_RETURN, ascii, 0);
+    AppendKey(out.keys, VK_RETURN, ascii, with);
   } else if (c == '\n') {
-    AppendKey(out.keys, VK_RETURN, ascii, LEFT_CTRL_PRESSED);
+    AppendKey(out.keys, VK_RETURN, ascii, with | LEFT_CTRL_PRESSED);
   } else if (c == '\t') {
-    AppendKey(out.keys, VK_TAB, ascii, 0);
+    AppendKey(out.keys, VK_TAB, ascii, with);
   } else if (c == 0x08 || c == 0x7F) {
-    AppendKey(out.keys, VK_BACK, 0x08, 0);
+    AppendKey(out.keys, VK_BACK, 0x08, with);
   } else if (c == 0) {
-    AppendKey(out.keys, VK_SPACE, 0, LEFT_CTRL_PRESSED);
+    AppendKey(out.keys, VK_SPACE, 0, with | LEFT_CTRL_PRESSED);
   } else if (c <= 26) {
     AppendKey(out.keys, static_cast<WORD>('A' + c - 1), ascii,
-              LEFT_CTRL_PRESSED);
+              with | LEFT_CTRL_PRESSED);
   } else if (c < 0x20) {
     static constexpr WORD kKeys[] = {VK_OEM_5, VK_OEM_6, '6', VK_OEM_MINUS};
-    AppendKey(out.keys, kKeys[c - 0x1C], ascii, LEFT_CTRL_PRESSED);
+    AppendKey(out.keys, kKeys[c - 0x1C], ascii, with | LEFT_CTRL_PRESSED);
   } else if (c == ' ') {
-    AppendKey(out.keys, VK_SPACE, ascii, 0);
+    AppendKey(out.keys, VK_SPACE, ascii, with);
   } else if (c >= 'a' && c <= 'z') {
-    AppendKey(out.keys, static_cast<WORD>(c - 'a' + 'A'), ascii, 0);
+    AppendKey(out.keys, static_cast<WORD>(c - 'a' + 'A'), ascii, with);
   } else if ((c >= 'A' && c <= 'Z')) {
-    AppendKey(out.keys, c, ascii, SHIFT_PRESSED);
-  } else if (c < 0x80) {
+    AppendKey(out.keys, c, ascii, with | SHIFT_PRESSED);
+  } else {
     const char* plain = std::strchr(kPlain, ascii);
     const char* shifted = std::strchr(kShifted, ascii);
     if (plain != nullptr) {
-      AppendKey(out.keys, kPunctuationKeys[plain - kPlain], ascii, 0);
+      AppendKey(out.keys, kPunctuationKeys[plain - kPlain], ascii, with);
     } else if (shifted != nullptr) {
       AppendKey(out.keys, kPunctuationKeys[shifted - kShifted], ascii,
-                SHIFT_PRESSED);
+                with | SHIFT_PRESSED);
     }
-  } else if (c >= 0xC2 && c <= 0xF4) {
-    state_ = State::kUtf8;
-    utf8_left_ = c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-  } else {
-    AppendKey(out.keys, 0, '?', 0);  // not a byte that starts a character
   }
 }
 
-void InputDecoder::FinishCsi(unsigned char final_byte, Decoded& out) {
-  std::string_view text = std::string_view(held_).substr(1);  // after '['
+void InputDecoder::FinishCsi(std::string_view text, unsigned char final_byte,
+                             Decoded& out) {
   if (!text.empty() && text[0] == '?') {
     // Answers: the keyboard protocol's flags, the device attributes.
     if (final_byte == 'u') {
@@ -278,8 +219,9 @@ void InputDecoder::Event(unsigned id, WORD virtual_key, char ascii, DWORD state,
   out.keys.push_back(record);
 }
 
-void InputDecoder::FinishSs3(unsigned char final_byte, Decoded& out) {
-  Fields p = Parameters(std::string_view(held_).substr(1));
+void InputDecoder::FinishSs3(std::string_view text, unsigned char final_byte,
+                             Decoded& out) {
+  Fields p = Parameters(text);
   DWORD modifiers = Modifiers(p[0][0]);
   if (final_byte == 'M') {  // the keypad's Enter
     AppendKey(out.keys, VK_RETURN, '\r', modifiers | ENHANCED_KEY);

@@ -7,11 +7,13 @@
 // UTF-8, is one key with AsciiChar '?'. The terminal's answers to a cursor
 // position request (ESC [ row ; column R) are handed out separately.
 //
-// The decoder keeps its state between calls, so a sequence may arrive split
-// over several reads. An ESC, an unfinished escape sequence or an unfinished
-// UTF-8 character is held until more bytes come; when none come for a short
-// while the caller calls Expire, and what was held counts as keys typed one
-// by one (a lone ESC is the Escape key).
+// The bytes are first cut into frames by the grammar of control sequences
+// (term_frames.h): control strings and mouse reports are never keys, and
+// neither is a sequence of a form no key has. The decoder keeps its state
+// between calls, so a sequence may arrive split over several reads. What
+// is held waits for more bytes for as long as HeldWait says; when none
+// come the caller calls Expire, and what could have been typed counts as
+// keys typed one by one (a lone ESC is the Escape key).
 //
 // A terminal that speaks the progressive keyboard protocol, once asked to
 // report event types (ReportEvents), sends every key as an escape sequence
@@ -32,6 +34,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "winapi/term_frames.h"
 
 namespace term {
 
@@ -55,11 +59,17 @@ class InputDecoder {
  public:
   void Feed(std::string_view bytes, Decoded& out);
 
-  // True while bytes are held that may start a longer sequence.
-  bool Holding() const { return state_ != State::kGround; }
+  // True while bytes are held that may start a longer sequence, and how
+  // long they may wait for the rest of it.
+  bool Holding() const { return HeldWait() != Hold::kNone; }
+  Hold HeldWait() const { return framer_.HeldWait(); }
 
-  // No more bytes came: the held ones are keys of their own.
+  // No more bytes came: what was held and could have been typed counts as
+  // keys of their own; an answer cut short gives nothing.
   void Expire(Decoded& out);
+
+  // What is held is dropped (the input it came with was discarded).
+  void Reset() { framer_.Reset(); }
 
   // The terminal reports presses, repeats and releases from now on.
   void ReportEvents(bool on) { events_ = on; }
@@ -70,21 +80,18 @@ class InputDecoder {
   void ForgetPressed() { pressed_.clear(); }
 
  private:
-  enum class State { kGround, kEscape, kCsi, kSs3, kUtf8 };
-
-  void Byte(unsigned char c, Decoded& out);
-  void Ground(unsigned char c, Decoded& out);
-  void FinishCsi(unsigned char final_byte, Decoded& out);
-  void FinishSs3(unsigned char final_byte, Decoded& out);
+  void Interpret(Decoded& out);
+  void Character(unsigned char c, bool alt, Decoded& out);
+  void FinishCsi(std::string_view text, unsigned char final_byte, Decoded& out);
+  void FinishSs3(std::string_view text, unsigned char final_byte, Decoded& out);
   void ProtocolKey(int code, int shifted, DWORD state, int event, Decoded& out);
   // A key from an escape sequence. `id` tells keys apart for matching a
   // release with its press; `event` is 1 press, 2 repeat, 3 release.
   void Event(unsigned id, WORD virtual_key, char ascii, DWORD state, int event,
              Decoded& out);
 
-  State state_ = State::kGround;
-  std::string held_;  // bytes of the unfinished sequence, after the ESC
-  int utf8_left_ = 0;
+  Framer framer_;
+  std::vector<Frame> frames_;  // cut from the bytes, not yet interpreted
   bool events_ = false;
   std::vector<unsigned> pressed_;  // ids of keys down, oldest first
 };

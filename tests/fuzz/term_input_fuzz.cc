@@ -1,7 +1,9 @@
 // Any bytes from a terminal through the key decoder, split into reads at any
 // points, with the ESC wait running out between any two reads. The decoder
-// never crashes and gives only well-formed key records; and when the wait
-// never runs out, how the bytes were split does not change what they give.
+// never crashes and gives only well-formed key records; when the wait never
+// runs out, how the bytes were split does not change what they give; and
+// the same bytes (less BEL and ESC, which would end it) inside a control
+// string between two keys give those two keys and nothing else.
 //
 // Input: one byte of options (bit 0: the terminal reports key events), then
 // reads, each a header byte (low 6 bits: its length; bit 6: the wait runs
@@ -129,5 +131,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   Check(SameRecords(whole_out, bytewise_out));
   if (!expired) Check(SameRecords(split_out, whole_out));
+
+  std::string string = "a\x1b]";
+  for (char c : all)
+    if (c != '\a' && c != '\x1b') string += c;
+  string += "\ab";
+  term::InputDecoder around;
+  around.ReportEvents(events);
+  term::Decoded around_out;
+  around.Feed(string, around_out);
+  Check(!around.Holding() && around_out.keys.size() == 4 &&
+        around_out.keys[0].Event.KeyEvent.uChar.AsciiChar == 'a' &&
+        around_out.keys[2].Event.KeyEvent.uChar.AsciiChar == 'b');
   return 0;
 }

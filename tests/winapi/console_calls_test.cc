@@ -239,6 +239,20 @@ TEST(OnATerminal, QueuePeekLeavesReadRemovesWriteAppends) {
   EXPECT_EQ(log[6], "peek 1 3 d89/89 u89/89 u90/122");
 }
 
+// An answer whose pieces come further apart than an Escape key would wait
+// is still whole: no key comes of it.
+TEST(OnATerminal, AnAnswerInPiecesIsNoKey) {
+  ProbeRun run;
+  ASSERT_TRUE(run.Start({"read:8"}));
+  ASSERT_TRUE(run.WaitForRawMode());
+  run.session.Send("\x1b]11;rgb:00/");
+  std::this_thread::sleep_for(Millis(100));
+  run.session.Send("00/00\x1b\\x");
+  std::vector<std::string> log = run.Finish();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].substr(0, 25), "read 1 2 d88/120 u88/120 ");
+}
+
 TEST(OnATerminal, ReadWaitsForAKey) {
   ProbeRun run;
   ASSERT_TRUE(run.Start({"read:8"}));

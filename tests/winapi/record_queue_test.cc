@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -55,6 +56,54 @@ TEST(RecordQueue, ACountThatWouldPassItsSixteenBitsStartsANewRecord) {
   q.Peek(out, 2);
   EXPECT_EQ(out[0].Event.KeyEvent.wRepeatCount, 65535);
   EXPECT_EQ(out[1].Event.KeyEvent.wRepeatCount, 1);
+}
+
+INPUT_RECORD Numbered(WORD n) {
+  INPUT_RECORD r{};
+  r.EventType = KEY_EVENT;
+  r.Event.KeyEvent.wVirtualKeyCode = n;
+  return r;
+}
+
+std::vector<WORD> Numbers(const INPUT_RECORD* records, DWORD count) {
+  std::vector<WORD> numbers;
+  for (DWORD i = 0; i < count; ++i)
+    numbers.push_back(records[i].Event.KeyEvent.wVirtualKeyCode);
+  return numbers;
+}
+
+TEST(RecordQueue, PeekLeavesTakeRemovesAppendAddsAtTheBack) {
+  term::RecordQueue queue;
+  INPUT_RECORD in[3] = {Numbered(1), Numbered(2), Numbered(3)};
+  EXPECT_EQ(queue.Append(in, 3), 3u);
+
+  INPUT_RECORD out[8];
+  EXPECT_EQ(queue.Peek(out, 2), 2u);
+  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{1, 2}));
+  EXPECT_EQ(queue.Peek(out, 8), 3u);
+  EXPECT_EQ(Numbers(out, 3), (std::vector<WORD>{1, 2, 3}));
+
+  EXPECT_EQ(queue.Take(out, 2), 2u);
+  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{1, 2}));
+  INPUT_RECORD back = Numbered(4);
+  EXPECT_EQ(queue.Append(&back, 1), 1u);
+  EXPECT_EQ(queue.Take(out, 8), 2u);
+  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{3, 4}));
+  EXPECT_TRUE(queue.empty());
+  EXPECT_EQ(queue.Take(out, 8), 0u);
+}
+
+TEST(RecordQueue, FullQueueDropsNewRecords) {
+  term::RecordQueue queue;
+  std::vector<INPUT_RECORD> many(term::RecordQueue::kCapacity - 1, Numbered(1));
+  EXPECT_EQ(queue.Append(many.data(), static_cast<DWORD>(many.size())),
+            many.size());
+  INPUT_RECORD two[2] = {Numbered(2), Numbered(3)};
+  EXPECT_EQ(queue.Append(two, 2), 1u);
+  EXPECT_EQ(queue.size(), term::RecordQueue::kCapacity);
+  std::vector<INPUT_RECORD> all(term::RecordQueue::kCapacity);
+  queue.Take(all.data(), static_cast<DWORD>(all.size()));
+  EXPECT_EQ(all.back().Event.KeyEvent.wVirtualKeyCode, 2);
 }
 
 }  // namespace

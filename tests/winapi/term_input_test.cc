@@ -1,4 +1,5 @@
-// The byte-to-record decoding and the input queue, without a terminal.
+// The byte-to-record decoding, without a terminal: keys, and the keyboard
+// protocol's reports.
 #include "winapi/term_input.h"
 
 #include <gtest/gtest.h>
@@ -7,64 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "winapi/record_queue.h"
+#include "tests/winapi/decoded_keys.h"
 
 namespace {
 
-// One key as the tests speak of it: the press and release pair collapsed.
-struct Key {
-  WORD vk;
-  int ascii;
-  DWORD state;
-  bool operator==(const Key&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Key& k) {
-  return out << "{vk " << k.vk << ", ascii " << k.ascii << ", state " << k.state
-             << "}";
-}
-
-// Checks that the records come in press/release pairs of one key each, with
-// the fields every key record has, and gives the keys.
-std::vector<Key> Keys(const std::vector<INPUT_RECORD>& records) {
-  std::vector<Key> keys;
-  EXPECT_EQ(records.size() % 2, 0u);
-  for (std::size_t i = 0; i + 1 < records.size(); i += 2) {
-    const KEY_EVENT_RECORD& down = records[i].Event.KeyEvent;
-    const KEY_EVENT_RECORD& up = records[i + 1].Event.KeyEvent;
-    EXPECT_EQ(records[i].EventType, KEY_EVENT);
-    EXPECT_EQ(records[i + 1].EventType, KEY_EVENT);
-    EXPECT_EQ(down.bKeyDown, TRUE);
-    EXPECT_EQ(up.bKeyDown, FALSE);
-    EXPECT_EQ(down.wRepeatCount, 1);
-    EXPECT_EQ(up.wRepeatCount, 1);
-    EXPECT_EQ(down.wVirtualKeyCode, up.wVirtualKeyCode);
-    EXPECT_EQ(down.uChar.UnicodeChar, up.uChar.UnicodeChar);
-    EXPECT_EQ(down.dwControlKeyState, up.dwControlKeyState);
-    // Nothing but the character in the union: the high byte stays clear.
-    EXPECT_EQ(down.uChar.UnicodeChar & 0xFF00, 0);
-    keys.push_back(Key{down.wVirtualKeyCode,
-                       static_cast<unsigned char>(down.uChar.AsciiChar),
-                       down.dwControlKeyState});
-  }
-  return keys;
-}
-
-// Decodes the pieces one after the other, as separate reads, then lets a
-// held ESC or sequence expire.
-term::Decoded Decode(std::initializer_list<std::string> pieces,
-                     bool expire = true) {
-  term::InputDecoder decoder;
-  term::Decoded out;
-  for (const std::string& piece : pieces) decoder.Feed(piece, out);
-  if (expire) decoder.Expire(out);
-  EXPECT_FALSE(decoder.Holding());
-  return out;
-}
-
-std::vector<Key> KeysOf(std::initializer_list<std::string> pieces) {
-  return Keys(Decode(pieces).keys);
-}
+using namespace decoded;
 
 TEST(Decoder, CharactersGiveTheirKeyAndCharacter) {
   EXPECT_EQ(KeysOf({"a"}), (std::vector<Key>{{'A', 'a', 0}}));
@@ -152,6 +100,9 @@ TEST(Decoder, UnknownSequencesAreDroppedWhole) {
   EXPECT_EQ(KeysOf({"\x1b[1\r"}), (std::vector<Key>{{VK_RETURN, 13, 0}}));
 }
 
+// What a terminal sends of its own (answers to questions a program before
+// this one asked, mouse reports) is never a key, in any form, however the
+// reads split it: typed between two keys, only the two keys come out.
 TEST(Decoder, NonAsciiCharacterIsOneKeyWithAQuestionMark) {
   const Key q{0, '?', 0};
   EXPECT_EQ(KeysOf({"\xc3\xa9"}), std::vector<Key>{q});          // é
@@ -390,54 +341,6 @@ TEST(KeyReports, AnswersToTheProtocolQuery) {
   term::Decoded report = Decode({"\x1b[12;40R"});
   ASSERT_EQ(report.reports.size(), 1u);
   EXPECT_EQ(report.reports[0].column, 40);
-}
-
-INPUT_RECORD Numbered(WORD n) {
-  INPUT_RECORD r{};
-  r.EventType = KEY_EVENT;
-  r.Event.KeyEvent.wVirtualKeyCode = n;
-  return r;
-}
-
-std::vector<WORD> Numbers(const INPUT_RECORD* records, DWORD count) {
-  std::vector<WORD> numbers;
-  for (DWORD i = 0; i < count; ++i)
-    numbers.push_back(records[i].Event.KeyEvent.wVirtualKeyCode);
-  return numbers;
-}
-
-TEST(RecordQueue, PeekLeavesTakeRemovesAppendAddsAtTheBack) {
-  term::RecordQueue queue;
-  INPUT_RECORD in[3] = {Numbered(1), Numbered(2), Numbered(3)};
-  EXPECT_EQ(queue.Append(in, 3), 3u);
-
-  INPUT_RECORD out[8];
-  EXPECT_EQ(queue.Peek(out, 2), 2u);
-  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{1, 2}));
-  EXPECT_EQ(queue.Peek(out, 8), 3u);
-  EXPECT_EQ(Numbers(out, 3), (std::vector<WORD>{1, 2, 3}));
-
-  EXPECT_EQ(queue.Take(out, 2), 2u);
-  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{1, 2}));
-  INPUT_RECORD back = Numbered(4);
-  EXPECT_EQ(queue.Append(&back, 1), 1u);
-  EXPECT_EQ(queue.Take(out, 8), 2u);
-  EXPECT_EQ(Numbers(out, 2), (std::vector<WORD>{3, 4}));
-  EXPECT_TRUE(queue.empty());
-  EXPECT_EQ(queue.Take(out, 8), 0u);
-}
-
-TEST(RecordQueue, FullQueueDropsNewRecords) {
-  term::RecordQueue queue;
-  std::vector<INPUT_RECORD> many(term::RecordQueue::kCapacity - 1, Numbered(1));
-  EXPECT_EQ(queue.Append(many.data(), static_cast<DWORD>(many.size())),
-            many.size());
-  INPUT_RECORD two[2] = {Numbered(2), Numbered(3)};
-  EXPECT_EQ(queue.Append(two, 2), 1u);
-  EXPECT_EQ(queue.size(), term::RecordQueue::kCapacity);
-  std::vector<INPUT_RECORD> all(term::RecordQueue::kCapacity);
-  queue.Take(all.data(), static_cast<DWORD>(all.size()));
-  EXPECT_EQ(all.back().Event.KeyEvent.wVirtualKeyCode, 2);
 }
 
 }  // namespace
