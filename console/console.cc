@@ -13,6 +13,12 @@ constexpr DWORD kBatch = 128;
 // next call goes on where it stopped.
 constexpr int kMaxDroppedBatches = 256;
 
+// DiscardInput: input is quiet once nothing has come for longer than a
+// held key's repeats (25 to 40 ms apart) or the gaps in a paste on a busy
+// machine take; and it stops after a second whatever comes.
+constexpr DWORD kQuietMs = 100;
+constexpr DWORD kDiscardMs = 1000;
+
 bool Qualifies(const INPUT_RECORD& record) {
   return record.EventType == KEY_EVENT && !record.Event.KeyEvent.bKeyDown &&
          record.Event.KeyEvent.uChar.AsciiChar != 0;
@@ -155,6 +161,15 @@ void WaitForInput(std::uint32_t ms) {
     if (count < kBatch) break;
   }
   if (WaitForSingleObject(input, ms) == WAIT_FAILED) Sleep(ms);
+}
+
+void DiscardInput() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  const DWORD start = GetTickCount();
+  while (FlushConsoleInputBuffer(input) &&
+         GetTickCount() - start < kDiscardMs &&
+         WaitForSingleObject(input, kQuietMs) == WAIT_OBJECT_0) {
+  }
 }
 
 bool OutputIsConsole() {

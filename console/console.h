@@ -49,6 +49,12 @@ char TakeKey();
 // standard input, a pause of `ms`.
 void WaitForInput(std::uint32_t ms);
 
+// Drops what is in the console input queue, and what keeps coming with it
+// (the rest of a paste, a held key's repeats), until the input has been
+// quiet for a moment, or a second has passed: none of it is then left for
+// the program that reads the console next (the shell).
+void DiscardInput();
+
 // True when standard output is a console screen buffer.
 bool OutputIsConsole();
 

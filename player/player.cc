@@ -109,9 +109,12 @@ int RunPlayer() {
   WriteText("Press a key to exit");
   EndLine();
 
-  // Without a console on standard input no key can ever arrive.
+  // Without a console on standard input no key can ever arrive. The key
+  // is taken with whatever came with it (the rest of a paste, a held key's
+  // repeats): left in the queue, it would reach the shell as typed there.
   if (InputIsConsole()) {
     while (!KeyWaiting()) WaitForInput(kPromptWakeMs);
+    DiscardInput();
   }
 
   FlushTextAtExit();

@@ -9,8 +9,8 @@
 bool ShowProgress();
 
 // The whole run: open, set the time format, play, show the progress, close,
-// "Done!", drain the keyboard, prompt, wait for a key. Returns the exit code,
-// which is always 0.
+// "Done!", drain the keyboard, prompt, wait for a key, and discard it with
+// the input that came with it. Returns the exit code, which is always 0.
 int RunPlayer();
 
 #endif  // MCIPLAY_PLAYER_PLAYER_H

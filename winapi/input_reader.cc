@@ -96,6 +96,12 @@ bool InputReader::WaitForRecord(milliseconds wait) {
   return Pump(Until::kRecord, wait);
 }
 
+bool InputReader::Discard() {
+  queue_.clear();
+  decoder_.Reset();
+  return fd_ < 0 || FlushInput();
+}
+
 bool InputReader::CursorPosition(int out_fd, CursorReport& where) {
   if (dead_ || fd_ < 0 || !WaitForForeground()) return false;
   AskKeyProtocol();

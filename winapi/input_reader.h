@@ -38,6 +38,11 @@ class InputReader {
   void WaitForRecord();
   bool WaitForRecord(std::chrono::milliseconds wait);
 
+  // Drops the records queued, what the decoder holds and, in the
+  // foreground, the bytes the terminal sent that were not read yet; in the
+  // background those are the shell's. False when the terminal refused.
+  bool Discard();
+
   // Asks where the cursor is, writing the request to screen `out_fd`;
   // gives the 1-based row and column. False when the terminal cannot be
   // asked, or does not answer in time: then it is never asked again.

@@ -165,6 +165,13 @@ BOOL WINAPI WriteConsoleInputA(HANDLE hConsoleInput,
   return TRUE;
 }
 
+// Drops the records queued, what is held of a sequence, and the bytes the
+// terminal sent that were not read yet.
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput) {
+  if (!IsConsoleInput(hConsoleInput)) return FALSE;
+  return Reader().Discard() ? TRUE : FALSE;
+}
+
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
                       DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
@@ -190,6 +197,15 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   const std::chrono::milliseconds wait(
       dwMilliseconds == INFINITE ? -1 : static_cast<long long>(dwMilliseconds));
   return Reader().WaitForRecord(wait) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+// Milliseconds of the monotonic clock, wrapping as Windows' count does.
+DWORD WINAPI GetTickCount(void) {
+  timespec now{};
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  return static_cast<DWORD>(static_cast<unsigned long long>(now.tv_sec) * 1000 +
+                            static_cast<unsigned long long>(now.tv_nsec) /
+                                1000000);
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {

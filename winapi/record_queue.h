@@ -3,7 +3,7 @@
 // back (records the program writes back), AppendTyped adds a record the
 // terminal sent, folding a held key's repeat into its unread press. When
 // the queue holds kCapacity records, further ones are dropped, as a full
-// input buffer drops keys.
+// input buffer drops keys; clear drops them all.
 #ifndef MCIPLAY_WINAPI_RECORD_QUEUE_H
 #define MCIPLAY_WINAPI_RECORD_QUEUE_H
 
@@ -24,6 +24,7 @@ class RecordQueue {
   void AppendTyped(const INPUT_RECORD& record);
   std::size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }
+  void clear() { records_.clear(); }
 
  private:
   std::deque<INPUT_RECORD> records_;

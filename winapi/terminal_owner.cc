@@ -362,6 +362,16 @@ void GiveTerminal() {
   H().taken = 0;
 }
 
+// tcflush, for what a program hands over as it ends; the ways out by a
+// signal read and drop instead (DropUnread), since the shell may have the
+// terminal by then.
+bool FlushInput() {
+  const int fd = H().fd;
+  if (fd < 0 || !InForeground(fd)) return true;
+  ForegroundOnly only(SIGTTOU);
+  return tcflush(fd, TCIFLUSH) == 0;
+}
+
 void PushKeyFlags() {
   const int fd = H().fd;
   if (fd < 0) return;

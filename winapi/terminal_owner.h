@@ -78,6 +78,10 @@ void TakeTerminal(bool drop_input);
 // first, so that it is dropped too).
 void GiveTerminal();
 
+// Drops the bytes the terminal sent that were not read yet, in the
+// foreground; false when the terminal refused (the shell has it now).
+bool FlushInput();
+
 // Pushes the protocol's flags on the terminal.
 void PushKeyFlags();
 

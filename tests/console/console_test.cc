@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console/text_out.h"
 #include "tests/support/fake_platform.h"
@@ -297,6 +299,27 @@ TEST_F(WaitForInputTest, WithoutAConsoleOnInputItPauses) {
   EXPECT_EQ(fake::console().sleeps, (std::vector<DWORD>{10}));
   EXPECT_TRUE(fake::console().waits.empty());
   EXPECT_EQ(fake::NowMs(), 10u);
+}
+
+using DiscardInputTest = ConsoleTest;
+
+// The rest of a paste in three waves, then nothing: each wave is dropped as
+// it comes, and the input is left once quiet for 100 ms. Input that never
+// quiets down is dropped for a second, no longer.
+TEST_F(DiscardInputTest, DropsWhatKeepsComingUntilTheInputIsQuiet) {
+  fake::console().queue.push_back(fake::KeyUp('a'));
+  for (std::uint64_t at : {30, 90, 180}) fake::Type(at, 'b');
+  DiscardInput();
+  EXPECT_EQ(fake::console().flushes,
+            (std::vector<std::uint64_t>{0, 30, 90, 180}));
+  EXPECT_EQ(fake::NowMs(), 280u);
+  EXPECT_TRUE(fake::console().queue.empty());
+
+  fake::Reset(80, 25);
+  for (std::uint64_t at = 0; at < 5000; at += 30) fake::Type(at, 'r');
+  DiscardInput();
+  EXPECT_EQ(fake::NowMs(), 1020u);
+  EXPECT_FALSE(fake::console().scheduled.empty());
 }
 
 }  // namespace

@@ -72,8 +72,8 @@ std::uint64_t ExpectKeysStillWork(std::uint64_t (*before_stop)(std::uint64_t),
     EXPECT_GE(closed_at, stop_key);
     EXPECT_LE(closed_at, stop_key + 15);
   }
-  EXPECT_GE(fake::NowMs(), exit_key);
-  EXPECT_LE(fake::NowMs(), exit_key + 15);
+  EXPECT_GE(fake::KeyTakenAt(), exit_key);
+  EXPECT_LE(fake::KeyTakenAt(), exit_key + 15);
   EXPECT_EQ(fake::Row(4), "Done!");
   return closed_at;
 }

@@ -47,7 +47,7 @@ TEST_F(PlayerPassTest, AKeyEndsThePauseBetweenPassesTheMomentItComes) {
   fake::Type(900, 'x');
   RunPlayer();
   EXPECT_EQ(closed.at, 253);
-  EXPECT_EQ(fake::NowMs(), 900u);
+  EXPECT_EQ(fake::KeyTakenAt(), 900u);
 }
 
 // A key held down since before the start, and Shift pressed and released
@@ -66,7 +66,7 @@ TEST_F(PlayerPassTest, InputThatNeverQualifiesDoesNotMakeTheWaitsSpin) {
   fake::Type(4000, 'x');
   RunPlayer();
 
-  EXPECT_EQ(fake::NowMs(), 4000u);
+  EXPECT_EQ(fake::KeyTakenAt(), 4000u);
   const int passes = Count(fake::media().commands, kPositionQuery);
   // A pass every 10 ms, and at most one more for each arrival.
   EXPECT_GE(passes, 100);

@@ -69,10 +69,11 @@ TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
   EXPECT_EQ(c.back(), kCloseCommand);
   EXPECT_EQ(Count(c, kModeQuery), 6);
   EXPECT_EQ(Count(c, kPositionQuery), 5);
-  // The exit came with the key, not before it.
-  EXPECT_GE(fake::NowMs(), 1000u);
-  // The key that ended the run is left in the queue.
-  EXPECT_FALSE(fake::console().queue.empty());
+  // The exit came with the key, not before it, once the input was quiet;
+  // the key that ended the run was taken with it.
+  EXPECT_EQ(fake::KeyTakenAt(), 1000u);
+  EXPECT_EQ(fake::NowMs(), 1100u);
+  EXPECT_TRUE(fake::console().queue.empty());
 }
 
 TEST_F(PlayerTest, ThePositionLineIsRedrawnInPlaceOnOneRow) {
@@ -123,11 +124,11 @@ TEST_F(PlayerTest, EachPassWaits10MsAndThePromptWakesOnlyForAKey) {
   EXPECT_TRUE(std::all_of(waits.begin(), waits.begin() + 100,
                           [](DWORD ms) { return ms == 10; }));
   // From the end of the music at 1000 ms: woken at 2000, 3000, then by
-  // the key.
+  // the key; then the input is quiet for 100 ms.
   EXPECT_EQ(std::vector<DWORD>(waits.begin() + 100, waits.end()),
-            (std::vector<DWORD>{1000, 1000, 1000}));
+            (std::vector<DWORD>{1000, 1000, 1000, 100}));
   EXPECT_TRUE(fake::console().sleeps.empty());
-  EXPECT_EQ(fake::NowMs(), 3456u);
+  EXPECT_EQ(fake::KeyTakenAt(), 3456u);
 }
 
 TEST_F(PlayerTest, AFailedOpenPromptsAndSendsNothingElse) {
@@ -249,7 +250,7 @@ TEST_F(PlayerTest, TheKeyThatStopsPlaybackDoesNotEndTheFinalWait) {
   EXPECT_EQ(fake::Row(3), kCloseLine);
   EXPECT_EQ(fake::Row(4), "Done!");
   EXPECT_EQ(fake::Row(5), "Press a key to exit");
-  EXPECT_EQ(fake::NowMs(), 900u);
+  EXPECT_EQ(fake::KeyTakenAt(), 900u);
 }
 
 TEST_F(PlayerTest, AFailingModeQueryEndsPlaybackAndStillCloses) {
@@ -304,7 +305,7 @@ TEST_F(PlayerTest, ToAFileOnlyTheLinesAreWritten) {
   EXPECT_EQ(fake::console().write_times[5], 500u);
   EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 0);
   // Playback still lasted the whole piece and the wait still took a key.
-  EXPECT_EQ(fake::NowMs(), 1000u);
+  EXPECT_EQ(fake::KeyTakenAt(), 1000u);
 }
 
 TEST_F(PlayerTest, WithoutAConsoleForInputTheProgramEndsByItself) {

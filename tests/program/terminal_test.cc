@@ -3,6 +3,7 @@
 // it, and the terminal left as it was found on every way out.
 #include <signal.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -240,6 +241,51 @@ TEST_F(InAShell, StartedInTheBackgroundItWaitsForTheForeground) {
   ASSERT_TRUE(WaitForPlayingAfter("fg\r\n")) << Shown(session);
   StopEndAndCheckExitCode();
 }
+
+// The key that ends the prompt comes with more: the rest of a paste, in one
+// write or in pieces, or a held key's repeats. None of it reaches the
+// shell: no pasted command runs, and the next line typed is the shell's
+// whole.
+struct Burst {
+  const char* name;
+  std::size_t piece;  // bytes a write
+  int gap_ms;         // between writes
+  bool repeats;       // 'x' 15 times, else commands that leave a file each
+};
+void PrintTo(const Burst& burst, std::ostream* out) { *out << burst.name; }
+
+class AtThePrompt : public InAShell,
+                    public testing::WithParamInterface<Burst> {};
+
+TEST_P(AtThePrompt, WhatComesWithTheLastKeyNeverReachesTheShell) {
+  TempDir dir;
+  session.Send(std::string(MCIPLAY_SCRIPTED) + "\r");
+  ASSERT_TRUE(session.WaitForText("Playing: ", kLong));
+  session.Send("q");
+  ASSERT_TRUE(session.WaitForText(kPrompt, kLong));
+  std::string burst = GetParam().repeats ? std::string(15, 'x') : "";
+  for (int n = 0; !GetParam().repeats && burst.size() < 10000; ++n)
+    burst += "touch " + dir.File("leaked-" + std::to_string(n)) + "\r";
+  for (std::size_t at = 0; at < burst.size(); at += GetParam().piece) {
+    session.Send(burst.substr(at, GetParam().piece));
+    std::this_thread::sleep_for(Millis(GetParam().gap_ms));
+  }
+  ASSERT_TRUE(WaitForShellAfter(session, kPrompt)) << Shown(session);
+  std::this_thread::sleep_for(Millis(300));
+  session.Send("echo finished-$((6*7))\r");
+  EXPECT_TRUE(session.WaitForText("finished-42", kLong)) << Shown(session);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_EQ(session.FindRow("not found"), -1) << Shown(session);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bursts, AtThePrompt,
+    testing::Values(Burst{"PasteInSmallPieces", 64, 1, false},
+                    Burst{"PasteInLargePieces", 1024, 20, false},
+                    Burst{"HeldKeyRepeats", 1, 33, true}),
+    [](const testing::TestParamInfo<Burst>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(Terminal, OutputToAFileWhileKeysComeFromTheTerminal) {
   TempDir dir;

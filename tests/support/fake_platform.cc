@@ -93,6 +93,9 @@ INPUT_RECORD Key(char c, WORD vk, BOOL down) {
 Console& console() { return g_console; }
 Media& media() { return g_media; }
 std::uint64_t NowMs() { return g_now; }
+std::uint64_t KeyTakenAt() {
+  return g_console.flushes.empty() ? 0 : g_console.flushes.front();
+}
 HANDLE InputHandle() { return &g_in; }
 HANDLE OutputHandle() { return &g_out; }
 HANDLE ErrorHandle() { return &g_err; }
@@ -303,6 +306,14 @@ BOOL WINAPI WriteConsoleInputA(HANDLE h, const INPUT_RECORD* buffer,
   return TRUE;
 }
 
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE h) {
+  fake::Tick();
+  if (h != &fake::g_in || !g_console.input_is_console) return FALSE;
+  g_console.flushes.push_back(fake::g_now);
+  g_console.queue.clear();
+  return TRUE;
+}
+
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD length, LPDWORD written,
                       LPOVERLAPPED) {
   fake::Tick();
@@ -347,6 +358,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
   fake::Advance(ms);
   fake::Tick();
   return WAIT_TIMEOUT;
+}
+
+DWORD WINAPI GetTickCount(void) {
+  fake::Tick();
+  return static_cast<DWORD>(fake::g_now);
 }
 
 void WINAPI Sleep(DWORD ms) {

@@ -47,6 +47,7 @@ struct Console {
   std::vector<DWORD> waits;        // timeouts given to WaitForSingleObject
   std::vector<DWORD> write_backs;  // counts given to WriteConsoleInputA
   int reads = 0;
+  std::vector<std::uint64_t> flushes;  // the clock at each input flush
 };
 
 struct Media {
@@ -61,6 +62,10 @@ struct Media {
 Console& console();
 Media& media();
 std::uint64_t NowMs();
+
+// When the program took the key that ended its prompt, with the input that
+// came with it: its first flush of the input (0 when there was none).
+std::uint64_t KeyTakenAt();
 
 HANDLE InputHandle();
 HANDLE OutputHandle();

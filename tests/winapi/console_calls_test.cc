@@ -239,6 +239,26 @@ TEST(OnATerminal, QueuePeekLeavesReadRemovesWriteAppends) {
   EXPECT_EQ(log[6], "peek 1 3 d89/89 u89/89 u90/122");
 }
 
+// A flush drops the records queued and the bytes not read yet; what is
+// typed after it is read as usual.
+TEST(OnATerminal, FlushDropsTheQueueAndWhatWasNotReadYet) {
+  ProbeRun run;
+  ASSERT_TRUE(run.Start({"waitkey", "sleep:300", "flush", "peek:8", "read:2"}));
+  ASSERT_TRUE(run.WaitForRawMode());
+  run.session.Send("ab");
+  std::this_thread::sleep_for(Millis(100));
+  run.session.Send("cd");  // not read before the flush
+  ASSERT_TRUE(run.session.WaitUntil(
+      [&] { return Lines(ReadFile(run.dir.File("log"))).size() >= 4; },
+      Millis(5000)));
+  run.session.Send("e");
+  std::vector<std::string> log = run.Finish();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[2], "flush 1");
+  EXPECT_EQ(log[3], "peek 1 0");
+  EXPECT_EQ(log[4].substr(0, 25), "read 1 2 d69/101 u69/101 ");
+}
+
 // An answer whose pieces come further apart than an Escape key would wait
 // is still whole: no key comes of it.
 TEST(OnATerminal, AnAnswerInPiecesIsNoKey) {

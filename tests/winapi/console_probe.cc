@@ -12,6 +12,7 @@
 //                   "*N" after a repeat count N above 1), and for read the
 //                   time it took, "... MS"
 //   write           WriteConsoleInputA with the release of 'z': "write OK N"
+//   flush           FlushConsoleInputBuffer: "flush OK"
 //   waitkey         peeks until a record is there (5 s at most)
 //   print:TEXT      WriteFile on standard output: "print OK WRITTEN"
 //   sleep:MS        Sleep: "sleep ELAPSED"
@@ -98,6 +99,8 @@ void Run(const std::string& command) {
     DWORD written = 0;
     BOOL ok = WriteConsoleInputA(Handle(0), &z, 1, &written);
     std::fprintf(g_log, "write %d %u\n", ok, written);
+  } else if (name == "flush") {
+    std::fprintf(g_log, "flush %d\n", FlushConsoleInputBuffer(Handle(0)));
   } else if (name == "waitkey") {
     INPUT_RECORD record;
     DWORD count = 0;

@@ -226,6 +226,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer,
 BOOL WINAPI WriteConsoleInputA(HANDLE hConsoleInput,
                                const INPUT_RECORD* lpBuffer, DWORD nLength,
                                LPDWORD lpNumberOfEventsWritten);
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE hConsoleInput);
 
 // kernel32: waiting (here only on the console input handle)
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
@@ -236,6 +237,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
                       LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped);
 DWORD WINAPI GetFileType(HANDLE hFile);
+DWORD WINAPI GetTickCount(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 
