@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,15 +90,26 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
-TEST(Terminal, CursorAndFunctionKeysDoNotStopIt) {
+// What the terminal sends of its own: answers to another program's
+// questions, mouse reports.
+const char* const kAnswers[] = {
+    "\x1b]11;rgb:0/0/0\a",     "\x1b]11;rgb:0/0/0\x1b\\", "\x1bP1$r0m\x1b\\",
+    "\x1bP>|xterm(379)\x1b\\", "\x1b_Gi=1;OK\x1b\\",      "\x1b[M !!",
+    "\x1b[M\xff\xff\xff",      "\x1b[M \xc4\x80\xc4\x80", "\x1b[<0;10;5M",
+    "\x1b[<0;10;5m",           "\x1b[32;10;5M",           "\x1b[?2004;2$y",
+    "\x1b[>0;276;0c"};
+
+TEST(Terminal, CursorKeysFunctionKeysAndTerminalAnswersDoNotStopIt) {
   pty::Session session(24, 80);
   ASSERT_TRUE(session.Start(Program({PlayMs(60000)})));
   ASSERT_TRUE(session.WaitForRowText(kStatusRow, "Playing: ", kLong));
-  for (const char* key :
-       {"\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D", "\x1bOA", "\x1b[H", "\x1b[F",
-        "\x1b[1~", "\x1b[2~", "\x1b[3~", "\x1b[5~", "\x1b[6~", "\x1bOP",
-        "\x1bOS", "\x1b[15~", "\x1b[24~", "\x1b[1;5C", "\x1b[1;2P"}) {
-    session.Send(key);
+  std::vector<const char*> sent = {
+      "\x1b[A", "\x1b[B",  "\x1b[C",   "\x1b[D",   "\x1bOA",    "\x1b[H",
+      "\x1b[F", "\x1b[1~", "\x1b[2~",  "\x1b[3~",  "\x1b[5~",   "\x1b[6~",
+      "\x1bOP", "\x1bOS",  "\x1b[15~", "\x1b[24~", "\x1b[1;5C", "\x1b[1;2P"};
+  sent.insert(sent.end(), std::begin(kAnswers), std::end(kAnswers));
+  for (const char* bytes : sent) {
+    session.Send(bytes);
     std::this_thread::sleep_for(Millis(15));
   }
   ExpectRedrawnInPlace(session, Millis(400));
@@ -106,6 +118,11 @@ TEST(Terminal, CursorAndFunctionKeysDoNotStopIt) {
   session.Send("s");
   ASSERT_TRUE(session.WaitForRowText(kStatusRow + 2, kPrompt, kLong));
   ExpectClosingScreen(session);
+  // All the answers in one burst do not end the prompt either.
+  std::string burst;
+  for (const char* answer : kAnswers) burst += answer;
+  session.Send(burst);
+  EXPECT_FALSE(session.WaitExit(Millis(400)));
   session.Send("e");
   ExpectExitZero(session);
 }
