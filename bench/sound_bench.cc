@@ -27,9 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "bench/tmux_pane.h"
+#include "bench/terminal_writes.h"
 #include "harness/pty_session.h"
 #include "harness/sound_server.h"
+#include "harness/tmux_pane.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ struct Group {
   std::string name;
   std::vector<pid_t> pids;
 };
-std::vector<Group> Groups(const bench::TmuxPane& pane,
+std::vector<Group> Groups(const tmux::Pane& pane,
                           const audio::SoundServer& server) {
   return {{"player", {pane.program_pid()}},
           {"terminal", {pane.server_pid()}},
@@ -102,7 +103,7 @@ std::string SocketName(const Player& p) {
 Row Measure(const Player& p, const audio::SoundServer& server,
             const std::string& dir, bool traced) {
   Row row;
-  bench::TmuxPane pane(SocketName(p));
+  tmux::Pane pane(SocketName(p));
   std::vector<std::string> env = server.ClientEnv();
   env.insert(env.end(), p.env.begin(), p.env.end());
   const std::string trace = dir + "/" + p.name + ".trace";

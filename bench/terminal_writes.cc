@@ -1,82 +1,12 @@
-#include "bench/tmux_pane.h"
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "bench/terminal_writes.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 namespace bench {
-
-namespace {
-
-// Runs `argv` and gives what it printed, or nothing when it failed.
-bool Run(const std::vector<std::string>& argv, std::string* out) {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return false;
-  const pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    unsetenv("TMUX");  // a server of its own even when run inside tmux
-    dup2(pipe_fds[1], 1);
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(pipe_fds[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<std::size_t>(n));
-  close(pipe_fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (out != nullptr) *out = text;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-}  // namespace
-
-TmuxPane::TmuxPane(std::string socket_name) : socket_(std::move(socket_name)) {}
-
-TmuxPane::~TmuxPane() {
-  if (server_pid_ > 0) Run({"tmux", "-L", socket_, "kill-server"}, nullptr);
-}
-
-bool TmuxPane::Start(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& env,
-                     const std::string& dir) {
-  std::vector<std::string> command = {
-      "tmux", "-L", socket_, "-f", "/dev/null", "new-session", "-d", "-x",
-      "80",   "-y", "25",    "-c", dir};
-  for (const std::string& e : env) {
-    command.push_back("-e");
-    command.push_back(e);
-  }
-  command.insert(command.end(), argv.begin(), argv.end());
-  std::string pids;
-  if (!Run(command, nullptr) || !Run({"tmux", "-L", socket_, "display-message",
-                                      "-p", "#{pid} #{pane_pid}"},
-                                     &pids))
-    return false;
-  std::istringstream in(pids);
-  return static_cast<bool>(in >> server_pid_ >> program_pid_);
-}
-
-bool TmuxPane::Running() const {
-  return program_pid_ > 0 && kill(program_pid_, 0) == 0;
-}
 
 TerminalWrites CountTerminalWrites(const std::string& trace_path, double from_s,
                                    double to_s) {
