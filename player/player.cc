@@ -51,9 +51,26 @@ std::size_t FitOnRow(std::size_t length, std::uint16_t width) {
   return width - 1u;
 }
 
+// A window made narrower since the line was drawn: a terminal that
+// rewraps its lines has put the rest of the old line on the rows below the
+// status row, which are blanked, as far as the buffer goes. Nothing of the
+// program's own is there: the status line is the last thing it wrote.
+void BlankRewrapped(std::uint16_t row, const ShownLine& shown,
+                    std::uint16_t width) {
+  const std::size_t rows = (shown.length - 1) / width;
+  for (std::size_t i = 1; i <= rows; ++i) {
+    const auto below = static_cast<std::uint16_t>(row + i);
+    MoveCursor(1, below);
+    if (CursorRow() != below) break;  // past the bottom of the buffer
+    ClearLineEnd();
+  }
+}
+
 // One pass: the position line at the start of the current row, then the
-// rest of the row blanked. A line that is already there, on the same row
-// of a buffer as wide, is not drawn again.
+// rest of the row blanked, and the cursor back in column 1, the one place
+// of the line that stays on its row when a terminal rewraps the line. A
+// line that is already there, on the same row of a buffer as wide, is not
+// drawn again; in one column nothing fits, and nothing is drawn.
 void DrawPosition(char* reply, ShownLine& shown) {
   const std::uint16_t row = CursorRow();
   SendQuery(kPositionQuery, reply);
@@ -62,13 +79,16 @@ void DrawPosition(char* reply, ShownLine& shown) {
       FormatStatusLine(ParsePosition(ReplyText(reply)), line);
   const std::uint16_t width = BufferWidth();
   const std::string_view text(line, FitOnRow(length, width));
-  if (row != 0 && row == shown.row && width == shown.width &&
-      text == std::string_view(shown.text, shown.length))
+  if (text.empty() || (row != 0 && row == shown.row && width == shown.width &&
+                       text == std::string_view(shown.text, shown.length)))
     return;
 
+  if (shown.row != 0 && row != 0 && width != 0 && width < shown.width)
+    BlankRewrapped(row, shown, width);
   MoveCursor(1, row);
   WriteText(text);
   ClearLineEnd();
+  MoveCursor(1, row);
   shown.row = row;
   shown.width = width;
   shown.length = text.size();

@@ -124,4 +124,44 @@ TEST_F(PlayerPassTest, WithEscapeSequencesTheRowIsErasedNotPadded) {
   EXPECT_EQ(fake::console().bytes.find("   "), std::string::npos);
 }
 
+// A window made narrower: a terminal that rewraps its lines would have put
+// the rest of the old line on the rows below, and the next pass blanks
+// them (two, for 41 characters in 20 columns) and no more. In one column
+// nothing fits and nothing is written. Every pass leaves the cursor in
+// column 1.
+TEST_F(PlayerPassTest, ANarrowerWindowHasTheRowsBelowBlankedAndOneColumnNone) {
+  fake::DeviceScript script;
+  script.length_ms = 600;
+  std::vector<int> columns;
+  std::vector<std::string> below;
+  std::size_t writes_at_one_column = 0;
+  script.override_command = [&](const std::string& command, char*,
+                                UINT) -> MCIERROR {
+    const std::uint64_t now = fake::NowMs();
+    if (command == kModeQuery) columns.push_back(fake::console().x);
+    if (command == kModeQuery && now == 210)
+      for (int y : {4, 5, 6}) below.push_back(fake::Row(y));
+    if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
+    if (now == 200) {
+      fake::Resize(20);
+      for (int y : {4, 5, 6}) fake::console().rows[y] = std::string(20, '#');
+    } else if (now == 400) {
+      fake::Resize(1);
+      writes_at_one_column = fake::console().writes.size();
+    } else if (now == 500) {
+      EXPECT_EQ(fake::console().writes.size(), writes_at_one_column);
+      fake::Resize(80);
+    }
+    return static_cast<MCIERROR>(-1);
+  };
+  fake::UseDevice(script);
+  fake::Type(1000, 'x');
+  RunPlayer();
+
+  EXPECT_EQ(below, (std::vector<std::string>{"", "", std::string(20, '#')}));
+  EXPECT_EQ(columns, std::vector<int>(columns.size(), 0));
+  EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 60);
+  EXPECT_EQ(fake::Row(3), kCloseLine);
+}
+
 }  // namespace

@@ -117,8 +117,9 @@ std::vector<Call> Calls(const std::string& trace_path) {
   return calls;
 }
 
-// Every redraw is one write holding the carriage return, the line and the
-// erasure of the rest of the row, and no wait sees two writes before it.
+// Every redraw is one write holding the line, the erasure of the rest of
+// the row and the carriage return that leaves the cursor in column 1,
+// where the next pass starts; no wait sees two writes before it.
 TEST(Writes, EachPassReachesTheTerminalAsOneWrite) {
   ASSERT_STRNE(MCIPLAY_STRACE, "")
       << "strace is missing: scripts/install-deps test";
@@ -138,7 +139,7 @@ TEST(Writes, EachPassReachesTheTerminalAsOneWrite) {
   ExpectExitZero(session);
 
   static const std::regex kPass(
-      R"(\\rPlaying: \d\d:\d\d\.\d\d \.\.\.press a Key to stop\.\\33\[K)");
+      R"(Playing: \d\d:\d\d\.\d\d \.\.\.press a Key to stop\.\\33\[K\\r)");
   const std::vector<Call> calls = Calls(dir.File("trace"));
   std::size_t i = 0;
   // From the first wait after the first redraw (the first pass also asks
