@@ -171,14 +171,16 @@ void InputReader::SendCursorRequest() {
   Send();
 }
 
-// After a stop and continue: the keys held then were dropped with the
-// input, the shell may have moved the cursor, and the answer to an open
-// question is lost, so it is asked again. True when it was.
+// After a stop and continue: the keys held then, and the rest of any
+// sequence begun, were dropped with the input, the shell may have moved the
+// cursor, and the answer to an open question is lost, so it is asked
+// again. True when it was.
 bool InputReader::CatchUp() {
   const int resumes = H().resumes.load();
   if (resumes == resumes_seen_) return false;
   resumes_seen_ = resumes;
   decoder_.ForgetPressed();
+  decoder_.Reset();
   ForgetCursors();
   if (H().asking == kCursorQuestion) {
     SendCursorRequest();
