@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/measure.h"
 #include "bench/terminal_writes.h"
 #include "harness/pty_session.h"
 #include "harness/sound_server.h"
@@ -43,37 +44,9 @@ constexpr auto kSettle = seconds(3);
 constexpr auto kWindow = seconds(12);
 constexpr int kRounds = 3;
 
-struct Usage {
-  double cpu_ns = 0;
-  double wakeups =
-      0;  // voluntary context switches: the thread slept, then woke
-};
-
-// Every thread of every process in `pids`, as the kernel counts them.
-Usage Take(const std::vector<pid_t>& pids) {
-  Usage u;
-  for (pid_t pid : pids) {
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator(
-             "/proc/" + std::to_string(pid) + "/task", error)) {
-      std::ifstream stat(task.path() / "schedstat");
-      double ns = 0;
-      if (stat >> ns) u.cpu_ns += ns;
-      std::ifstream status(task.path() / "status");
-      for (std::string line; std::getline(status, line);) {
-        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-          u.wakeups += std::stod(line.substr(line.find(':') + 1));
-      }
-    }
-  }
-  return u;
-}
-
-struct Player {
-  std::string name;
-  std::vector<std::string> argv;
-  std::vector<std::string> env;
-};
+using bench::Player;
+using bench::Take;
+using bench::Usage;
 
 // The process groups measured for a player on a server.
 struct Group {
@@ -274,13 +247,7 @@ int main(int argc, char** argv) {
   std::filesystem::copy_file(argv[2], dir + "/no-sn.xm",
                              std::filesystem::copy_options::overwrite_existing);
   const std::string module = dir + "/no-sn.xm";
-  const std::vector<Player> players = {
-      {"mciplay", {argv[1]}, {"PVL_MCI_OUTPUT=pulse"}},
-      {"openmpt123",
-       {"openmpt123", "--batch", "--driver", "pulseaudio", "--samplerate",
-        "48000", module},
-       {}},
-      {"xmp", {"xmp", "-d", "pulseaudio", "-f", "48000", module}, {}}};
+  const std::vector<Player> players = bench::Players(argv[1], module);
 
   std::printf("%-11s %-11s %12s %10s %12s %10s %12s %10s %12s %10s %10s %10s\n",
               "server", "player", "player ms/s", "wakeups/s", "terminal ms/s",
