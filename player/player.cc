@@ -11,11 +11,6 @@
 
 namespace {
 
-// The playback loop waits this long for input after each pass, so the
-// position still changes about every hundredth and the processor is left
-// alone in between; a key ends the wait at once.
-constexpr std::uint32_t kPassMs = 10;
-
 // The final wait wakes on input, and once a second besides, so that a
 // terminal that went away is noticed without a poll every few milliseconds.
 constexpr std::uint32_t kPromptWakeMs = 1000;

@@ -113,7 +113,7 @@ struct Screens {
 
 void PlayAndWatch(Screens& screens, int passes) {
   fake::DeviceScript script;
-  script.length_ms = 10u * passes;
+  script.length_ms = kPassMs * passes;
   script.override_command = [&screens](const std::string& command, char*,
                                        UINT) -> MCIERROR {
     if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
@@ -126,14 +126,13 @@ void PlayAndWatch(Screens& screens, int passes) {
     return static_cast<MCIERROR>(-1);
   };
   fake::UseDevice(script);
-  fake::Type(10u * passes + 500, 'x');
+  fake::Type(kPassMs * passes + 500, 'x');
   RunPlayer();
 }
 
-std::string StatusText(int hundredths, int width) {
-  std::string text =
-      StatusLine("00:00." + std::string(1, '0' + hundredths / 10) +
-                 std::string(1, '0' + hundredths % 10));
+// The line of pass `pass` (from 0), as `width` columns show it.
+std::string StatusText(int pass, int width) {
+  std::string text = StatusLineAt(static_cast<std::uint64_t>(pass) * kPassMs);
   text.resize(std::min<std::size_t>(text.size(), width - 1));
   text.erase(text.find_last_not_of(' ') + 1);  // as Row gives it
   return text;

@@ -68,9 +68,10 @@ TEST_F(PlayerPassTest, InputThatNeverQualifiesDoesNotMakeTheWaitsSpin) {
 
   EXPECT_EQ(fake::KeyTakenAt(), 4000u);
   const int passes = Count(fake::media().commands, kPositionQuery);
-  // A pass every 10 ms, and at most one more for each arrival.
-  EXPECT_GE(passes, 100);
-  EXPECT_LE(passes, 100 + 1000 / 30 + 1);
+  // A pass every period, and at most one more for each arrival.
+  const int periods = static_cast<int>(1000 / kPassMs);
+  EXPECT_GE(passes, periods);
+  EXPECT_LE(passes, periods + 1000 / 30 + 1);
   // Every wait of the run ended on an arrival or at its timeout.
   EXPECT_LE(fake::console().waits.size(),
             static_cast<std::size_t>(passes + arrivals + 4));
@@ -81,16 +82,16 @@ TEST_F(PlayerPassTest, InputThatNeverQualifiesDoesNotMakeTheWaitsSpin) {
 // made narrower has the line drawn again, cut to the new width.
 TEST_F(PlayerPassTest, ALineAlreadyOnScreenIsNotWrittenAgain) {
   fake::DeviceScript script;
-  script.length_ms = 500;
+  script.length_ms = 50 * kPassMs;
   script.override_command = [](const std::string& command, char* reply,
                                UINT length) -> MCIERROR {
     if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
-    if (fake::NowMs() == 300) fake::Resize(30);
+    if (fake::NowMs() == 30 * kPassMs) fake::Resize(30);
     fake::Reply(reply, length, "83456");
     return 0;
   };
   fake::UseDevice(script);
-  fake::Type(1000, 'x');
+  fake::Type(100 * kPassMs, 'x');
   RunPlayer();
 
   EXPECT_EQ(Count(fake::media().commands, kModeQuery), 51);
@@ -110,9 +111,9 @@ TEST_F(PlayerPassTest, WithEscapeSequencesTheRowIsErasedNotPadded) {
     fake::Reset(80, 25);
     fake::console().takes_sequences = sequences;
     fake::DeviceScript script;
-    script.length_ms = 200;
+    script.length_ms = 20 * kPassMs;
     fake::UseDevice(script);
-    fake::Type(1000, 'x');
+    fake::Type(40 * kPassMs, 'x');
     RunPlayer();
     for (int y = 0; y < 25; ++y) screens[sequences].push_back(fake::Row(y));
   }
@@ -131,7 +132,7 @@ TEST_F(PlayerPassTest, WithEscapeSequencesTheRowIsErasedNotPadded) {
 // column 1.
 TEST_F(PlayerPassTest, ANarrowerWindowHasTheRowsBelowBlankedAndOneColumnNone) {
   fake::DeviceScript script;
-  script.length_ms = 600;
+  script.length_ms = 60 * kPassMs;
   std::vector<int> columns;
   std::vector<std::string> below;
   std::size_t writes_at_one_column = 0;
@@ -139,23 +140,23 @@ TEST_F(PlayerPassTest, ANarrowerWindowHasTheRowsBelowBlankedAndOneColumnNone) {
                                 UINT) -> MCIERROR {
     const std::uint64_t now = fake::NowMs();
     if (command == kModeQuery) columns.push_back(fake::console().x);
-    if (command == kModeQuery && now == 210)
+    if (command == kModeQuery && now == 21 * kPassMs)
       for (int y : {4, 5, 6}) below.push_back(fake::Row(y));
     if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
-    if (now == 200) {
+    if (now == 20 * kPassMs) {
       fake::Resize(20);
       for (int y : {4, 5, 6}) fake::console().rows[y] = std::string(20, '#');
-    } else if (now == 400) {
+    } else if (now == 40 * kPassMs) {
       fake::Resize(1);
       writes_at_one_column = fake::console().writes.size();
-    } else if (now == 500) {
+    } else if (now == 50 * kPassMs) {
       EXPECT_EQ(fake::console().writes.size(), writes_at_one_column);
       fake::Resize(80);
     }
     return static_cast<MCIERROR>(-1);
   };
   fake::UseDevice(script);
-  fake::Type(1000, 'x');
+  fake::Type(100 * kPassMs, 'x');
   RunPlayer();
 
   EXPECT_EQ(below, (std::vector<std::string>{"", "", std::string(20, '#')}));

@@ -35,7 +35,7 @@ class PlayerTest : public ::testing::Test {
 
 TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
   fake::DeviceScript script;
-  script.length_ms = 50;
+  script.length_ms = 5 * kPassMs;
   fake::UseDevice(script);
   fake::Type(1000, 'x');
 
@@ -43,10 +43,8 @@ TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
 
   std::string expected =
       kOpenLine + "\r\n" + kTimeFormatLine + "\r\n" + kPlayLine + "\r\n";
-  for (const char* t :
-       {"00:00.00", "00:00.01", "00:00.02", "00:00.03", "00:00.04"}) {
-    expected += StatusLine(t) + std::string(38, ' ') + " ";
-  }
+  for (std::uint32_t pass = 0; pass < 5; ++pass)
+    expected += StatusLineAt(pass * kPassMs) + std::string(38, ' ') + " ";
   expected += std::string(79, ' ') + " ";
   expected += kCloseLine + "\r\nDone!\r\nPress a key to exit\r\n";
   EXPECT_EQ(fake::console().bytes, expected);
@@ -78,7 +76,7 @@ TEST_F(PlayerTest, AFullRunWritesTheseBytesAndLeavesThisScreen) {
 
 TEST_F(PlayerTest, ThePositionLineIsRedrawnInPlaceOnOneRow) {
   fake::DeviceScript script;
-  script.length_ms = 300;
+  script.length_ms = 30 * kPassMs;
   std::vector<std::vector<std::string>> screens;
   script.override_command = [&](const std::string& command, char*,
                                 UINT) -> MCIERROR {
@@ -90,7 +88,7 @@ TEST_F(PlayerTest, ThePositionLineIsRedrawnInPlaceOnOneRow) {
     return static_cast<MCIERROR>(-1);
   };
   fake::UseDevice(script);
-  fake::Type(2000, 'x');
+  fake::Type(40 * kPassMs, 'x');
   RunPlayer();
 
   ASSERT_EQ(screens.size(), 30u);
@@ -99,36 +97,33 @@ TEST_F(PlayerTest, ThePositionLineIsRedrawnInPlaceOnOneRow) {
     EXPECT_EQ(rows[2], kPlayLine);
     // The row holds the line drawn by the pass before, and nothing else
     // on the screen has moved.
-    const int hundredths = static_cast<int>(i - 1);
-    const std::string time = std::string("00:00.") +
-                             static_cast<char>('0' + hundredths / 10) +
-                             static_cast<char>('0' + hundredths % 10);
-    EXPECT_EQ(rows[3], StatusLine(time)) << i;
+    EXPECT_EQ(rows[3], StatusLineAt((i - 1) * kPassMs)) << i;
     EXPECT_EQ(rows[4], "");
   }
   EXPECT_EQ(fake::Row(3), kCloseLine);
 }
 
-// Each pass waits 10 ms on the input handle; the prompt waits on it for a
-// second at a time and ends the moment the key comes, not at a poll.
-TEST_F(PlayerTest, EachPassWaits10MsAndThePromptWakesOnlyForAKey) {
+// Each pass waits the pass period on the input handle; the prompt waits on
+// it for a second at a time and ends the moment the key comes, not at a
+// poll.
+TEST_F(PlayerTest, EachPassWaitsItsPeriodAndThePromptWakesOnlyForAKey) {
   fake::DeviceScript script;
-  script.length_ms = 1000;
+  script.length_ms = 100 * kPassMs;
   fake::UseDevice(script);
-  fake::Type(3456, 'x');
+  fake::Type(script.length_ms + 2456, 'x');
   RunPlayer();
 
   EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 100);
   const auto& waits = fake::console().waits;
   ASSERT_GE(waits.size(), 100u);
   EXPECT_TRUE(std::all_of(waits.begin(), waits.begin() + 100,
-                          [](DWORD ms) { return ms == 10; }));
-  // From the end of the music at 1000 ms: woken at 2000, 3000, then by
-  // the key; then the input is quiet for 100 ms.
+                          [](DWORD ms) { return ms == kPassMs; }));
+  // From the end of the music: woken 1 s and 2 s later, then by the key;
+  // then the input is quiet for 100 ms.
   EXPECT_EQ(std::vector<DWORD>(waits.begin() + 100, waits.end()),
             (std::vector<DWORD>{1000, 1000, 1000, 100}));
   EXPECT_TRUE(fake::console().sleeps.empty());
-  EXPECT_EQ(fake::KeyTakenAt(), 3456u);
+  EXPECT_EQ(fake::KeyTakenAt(), script.length_ms + 2456u);
 }
 
 TEST_F(PlayerTest, AFailedOpenPromptsAndSendsNothingElse) {
@@ -214,10 +209,10 @@ TEST_F(PlayerTest, PlayingInAnyLetterCaseKeepsTheLoopAndOtherWordsEndIt) {
                  Case{"", 0}}) {
     fake::Reset();
     fake::DeviceScript script;
-    script.length_ms = 100;
+    script.length_ms = 10 * kPassMs;
     script.mode_word = c.word;
     fake::UseDevice(script);
-    fake::Type(500, 'x');
+    fake::Type(20 * kPassMs, 'x');
     RunPlayer();
     EXPECT_EQ(Count(fake::media().commands, kPositionQuery), c.passes)
         << '"' << c.word << '"';
@@ -243,14 +238,14 @@ TEST_F(PlayerTest, TheKeyThatStopsPlaybackDoesNotEndTheFinalWait) {
   fake::DeviceScript script;
   script.length_ms = 60000;
   fake::UseDevice(script);
-  fake::Type(255, 's');
-  fake::Type(900, 'x');
+  fake::Type(25 * kPassMs + 5, 's');
+  fake::Type(40 * kPassMs, 'x');
   EXPECT_EQ(RunPlayer(), 0);
   EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 26);
   EXPECT_EQ(fake::Row(3), kCloseLine);
   EXPECT_EQ(fake::Row(4), "Done!");
   EXPECT_EQ(fake::Row(5), "Press a key to exit");
-  EXPECT_EQ(fake::KeyTakenAt(), 900u);
+  EXPECT_EQ(fake::KeyTakenAt(), 40 * kPassMs);
 }
 
 TEST_F(PlayerTest, AFailingModeQueryEndsPlaybackAndStillCloses) {
@@ -264,7 +259,7 @@ TEST_F(PlayerTest, AFailingModeQueryEndsPlaybackAndStillCloses) {
     return 1;
   };
   fake::UseDevice(script);
-  fake::Type(100, 'x');
+  fake::Type(10 * kPassMs, 'x');
   RunPlayer();
   EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 3);
   EXPECT_EQ(fake::media().commands.back(), kCloseCommand);
@@ -291,9 +286,9 @@ TEST_F(PlayerTest, AFailedPositionQueryWithoutTextShowsZero) {
 TEST_F(PlayerTest, ToAFileOnlyTheLinesAreWritten) {
   fake::console().output_is_console = false;
   fake::DeviceScript script;
-  script.length_ms = 500;
+  script.length_ms = 12 * kPassMs;
   fake::UseDevice(script);
-  fake::Type(1000, 'x');
+  fake::Type(2 * script.length_ms, 'x');
   EXPECT_EQ(RunPlayer(), 0);
   EXPECT_EQ(fake::console().bytes, kLinesOfAWholeRun);
   // Each finished line was written out at once, the prompt before the
@@ -302,22 +297,22 @@ TEST_F(PlayerTest, ToAFileOnlyTheLinesAreWritten) {
   ASSERT_EQ(writes.size(), 6u);
   EXPECT_EQ(writes[0], kOpenLine + "\r\n");
   EXPECT_EQ(writes[5], "Press a key to exit\r\n");
-  EXPECT_EQ(fake::console().write_times[5], 500u);
+  EXPECT_EQ(fake::console().write_times[5], script.length_ms);
   EXPECT_EQ(Count(fake::media().commands, kPositionQuery), 0);
   // Playback still lasted the whole piece and the wait still took a key.
-  EXPECT_EQ(fake::KeyTakenAt(), 1000u);
+  EXPECT_EQ(fake::KeyTakenAt(), 2 * script.length_ms);
 }
 
 TEST_F(PlayerTest, WithoutAConsoleForInputTheProgramEndsByItself) {
   fake::console().input_is_console = false;
   fake::DeviceScript script;
-  script.length_ms = 700;
+  script.length_ms = 17 * kPassMs;
   fake::UseDevice(script);
   EXPECT_EQ(RunPlayer(), 0);
   EXPECT_EQ(fake::Row(3), kCloseLine);
   EXPECT_EQ(fake::Row(4), "Done!");
   EXPECT_EQ(fake::Row(5), "Press a key to exit");
-  EXPECT_EQ(fake::NowMs(), 700u);
+  EXPECT_EQ(fake::NowMs(), script.length_ms);
   EXPECT_EQ(fake::console().reads, 0);
 }
 

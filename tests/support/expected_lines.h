@@ -3,6 +3,8 @@
 #ifndef MCIPLAY_TESTS_SUPPORT_EXPECTED_LINES_H
 #define MCIPLAY_TESTS_SUPPORT_EXPECTED_LINES_H
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 inline const std::string kOpenLine =
@@ -25,6 +27,16 @@ inline const std::string kLinesOfAWholeRun =
 // The position line showing `time` ("mm:ss.hh").
 inline std::string StatusLine(const std::string& time) {
   return "Playing: " + time + " ...press a Key to stop.";
+}
+
+// The position line showing `ms` milliseconds.
+inline std::string StatusLineAt(std::uint64_t ms) {
+  char time[16];
+  std::snprintf(time, sizeof time, "%02u:%02u.%02u",
+                static_cast<unsigned>(ms / 60000 % 100),
+                static_cast<unsigned>(ms / 1000 % 60),
+                static_cast<unsigned>(ms / 10 % 100));
+  return StatusLine(time);
 }
 
 #endif  // MCIPLAY_TESTS_SUPPORT_EXPECTED_LINES_H
