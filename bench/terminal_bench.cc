@@ -14,6 +14,7 @@
 //
 // Several PROGRAMs (builds of mciplay) are measured side by side, each
 // named by its file name: that is how the pass period was chosen.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,9 +76,17 @@ Row Measure(Terminal terminal, const bench::Player& player,
                                                 x);
     if (!window->Start(player.argv, env, dir)) return {};
   }
+  // An emulator on a busy machine can take seconds to start the program;
+  // the music is measured from kSettle after it did.
+  pid_t program = pane ? pane->program_pid() : -1;
+  for (int i = 0; program <= 0 && i < 300; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    program = window->ProgramPid();
+  }
+  if (program <= 0) return {};
   std::this_thread::sleep_for(kSettle);
   const std::vector<std::vector<pid_t>> groups = {
-      {pane ? pane->program_pid() : window->ProgramPid()},
+      {program},
       {pane ? pane->server_pid() : window->pid()},
       {pane ? -1 : x.pid()},
       sound.Pids()};
@@ -91,7 +100,9 @@ Row Measure(Terminal terminal, const bench::Player& player,
   Row row;
   for (std::size_t i = 0; i < groups.size(); ++i)
     row.ms[i] = (bench::Take(groups[i]).cpu_ns - before[i].cpu_ns) / 1e6 / s;
-  row.ok = pane ? pane->Running() : window->Running();
+  // The program still playing, in its terminal, at the end of the window.
+  row.ok =
+      kill(program, 0) == 0 && (pane ? pane->Running() : window->Running());
   return row;
 }
 

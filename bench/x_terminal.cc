@@ -120,13 +120,17 @@ bool XTerminal::Start(const std::vector<std::string>& argv,
     command = {"xterm", "-geometry", "80x25", "-e"};
   }
   command.insert(command.end(), argv.begin(), argv.end());
+  program_ = std::filesystem::path(argv.at(0)).filename();
   pid_ = Spawn(command, all, dir);
   return pid_ > 0;
 }
 
-// The emulator's child started last: kitty starts a copy of itself first,
-// to start programs from, and may do so from any of its threads.
+// The emulator's child that runs the program, started last: kitty starts
+// a copy of itself first, to start programs from, and may do so from any of
+// its threads. Children are told apart by their names (the kernel keeps 15
+// characters).
 pid_t XTerminal::ProgramPid() const {
+  const std::string name = program_.substr(0, 15);
   pid_t last = -1;
   unsigned long long last_start = 0;
   std::error_code error;
@@ -134,6 +138,9 @@ pid_t XTerminal::ProgramPid() const {
            "/proc/" + std::to_string(pid_) + "/task", error)) {
     std::ifstream children(task.path() / "children");
     for (pid_t child; children >> child;) {
+      std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+      std::string child_name;
+      if (!std::getline(comm, child_name) || child_name != name) continue;
       // Field 22 of stat, the start time, after the name in parentheses.
       std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
       std::string text((std::istreambuf_iterator<char>(stat)), {});

@@ -54,6 +54,7 @@ class XTerminal {
   Emulator emulator_;
   const XServer& server_;
   pid_t pid_ = -1;
+  std::string program_;  // its file name
 };
 
 // Whether Xvfb and the emulator are installed.
