@@ -35,12 +35,15 @@ bool SendCommand(const char* command) {
   WriteText(" ... ");
   if (const MCIERROR result = Send(command, reply); result != 0) {
     // Windows' service leaves the reply empty when a command fails: its own
-    // text for the error then says why. The number is never shown.
-    if (ReplyText(reply).empty() &&
-        !mciGetErrorStringA(result, reply, kReplyLength))
-      reply[0] = '\0';
+    // text for the error then says why, whole. The number is never shown.
+    char text[kErrorTextLength] = "";
+    std::string_view reason = ReplyText(reply);
+    if (reason.empty() && mciGetErrorStringA(result, text, sizeof text)) {
+      text[sizeof text - 1] = '\0';
+      reason = text;
+    }
     WriteText(" Error: ");
-    WriteText(ReplyText(reply));
+    WriteText(reason);
     EndLine();
     return false;
   }

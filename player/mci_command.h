@@ -9,6 +9,9 @@
 
 // Every media call hands over a reply buffer of this many characters.
 constexpr std::size_t kReplyLength = 81;
+// The error text a failed command shows is fetched into a buffer of its
+// own, as long as the longest the system gives (MAXERRORLENGTH).
+constexpr std::size_t kErrorTextLength = 256;
 
 inline constexpr char kOpenCommand[] =
     "open no-sn.xm type pvl_mci alias PELVARO_MCI";
@@ -34,8 +37,8 @@ bool SendQuery(const char* command, char* reply);
 std::string_view ReplyText(const char* reply);
 
 // Writes `command` and " ... ", sends it, then writes " ok." or " Error: "
-// with the reply text (or, when the reply is empty, the service's text for
-// the error), and a line end. Returns true when the result is 0.
+// with the reply text (or, when the reply is empty, the service's whole
+// text for the error), and a line end. Returns true when the result is 0.
 bool SendCommand(const char* command);
 
 #endif  // MCIPLAY_PLAYER_MCI_COMMAND_H

@@ -52,6 +52,21 @@ TEST_F(SendCommandTest, FailureWithAnEmptyReplyShowsTheServicesTextForIt) {
             "open x ...  Error: The file cannot be found.\r\n");
 }
 
+TEST_F(SendCommandTest, TheServicesTextIsShownWholePast80Characters) {
+  // Windows' texts for a damaged file or a folder run past a reply buffer.
+  const std::string text =
+      "The specified file cannot be played on the specified MCI device. The "
+      "file may be corrupt, not in the correct format, or no file handler "
+      "available for this format.";
+  fake::media().handler = [](const std::string&, char* reply, UINT length) {
+    fake::Reply(reply, length, "");
+    return MCIERROR{MCIERR_INVALID_FILE};
+  };
+  fake::media().error_texts = {{MCIERR_INVALID_FILE, text}};
+  EXPECT_FALSE(SendCommand("open x"));
+  EXPECT_EQ(fake::console().bytes, "open x ...  Error: " + text + "\r\n");
+}
+
 TEST_F(SendCommandTest, FailureWithNoTextAnywhereEndsTheLineAfterError) {
   // Neither the reply nor the service says why; the number is not shown.
   fake::media().handler = [](const std::string&, char* reply, UINT length) {
