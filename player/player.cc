@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/interrupt.h"
 #include "console/text_out.h"
 #include "player/mci_command.h"
 #include "player/position.h"
@@ -99,11 +100,19 @@ bool ShowProgress() {
   const bool draw = OutputIsConsole();
   ShownLine shown;
 
-  while (StillPlaying(reply)) {
+  while (!Interrupted() && StillPlaying(reply)) {
     if (draw) DrawPosition(reply, shown);
     WaitForInput(kPassMs);
   }
 
+  if (Interrupted()) {
+    // Ctrl+C, Ctrl+Break or the window closing: the status line stays as
+    // drawn and is ended, and the device closes without a word, as the
+    // program leaves a POSIX terminal on Ctrl+C.
+    if (shown.row != 0) EndLine();
+    SendQuery(kCloseCommand, reply);
+    return false;
+  }
   if (draw) {
     MoveCursor(1, CursorRow());
     ClearLineEnd();
@@ -112,6 +121,7 @@ bool ShowProgress() {
 }
 
 int RunPlayer() {
+  CatchInterrupts();
   if (SendCommand(kOpenCommand) && SendCommand(kTimeFormatCommand) &&
       SendCommand(kPlayCommand) && ShowProgress() &&
       SendCommand(kCloseCommand)) {
@@ -119,6 +129,10 @@ int RunPlayer() {
     EndLine();
   }
 
+  if (Interrupted()) {
+    FlushTextAtExit();
+    return 0;
+  }
   while (KeyWaiting()) TakeKey();
 
   WriteText("Press a key to exit");
@@ -128,7 +142,7 @@ int RunPlayer() {
   // is taken with whatever came with it (the rest of a paste, a held key's
   // repeats): left in the queue, it would reach the shell as typed there.
   if (InputIsConsole()) {
-    while (!KeyWaiting()) WaitForInput(kPromptWakeMs);
+    while (!KeyWaiting() && !Interrupted()) WaitForInput(kPromptWakeMs);
     DiscardInput();
   }
 

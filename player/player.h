@@ -14,12 +14,15 @@ inline constexpr std::uint32_t kPassMs = 40;
 
 // Keeps the position line on the current row, redrawn in place, while the
 // device reports "playing" and no key release is waiting; then blanks the
-// row and leaves the cursor in its column 1. Always returns true.
+// row and leaves the cursor in its column 1, and returns true. On Ctrl+C,
+// Ctrl+Break or the window closing (console/interrupt.h) it ends the line
+// drawn instead, closes the device and returns false.
 bool ShowProgress();
 
 // The whole run: open, set the time format, play, show the progress, close,
 // "Done!", drain the keyboard, prompt, wait for a key, and discard it with
-// the input that came with it. Returns the exit code, which is always 0.
+// the input that came with it; Ctrl+C and its kin end it where they come.
+// Returns the exit code, which is always 0.
 int RunPlayer();
 
 #endif  // MCIPLAY_PLAYER_PLAYER_H

@@ -185,6 +185,11 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer,
   return done == nNumberOfBytesToWrite ? TRUE : FALSE;
 }
 
+// A terminal's Ctrl+C, Ctrl+\ and hang-up are signals, which the terminal
+// owner takes: it gives the terminal back and exits with 0, as a program
+// does on a control event. A handler is taken, and never called.
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE, BOOL) { return TRUE; }
+
 DWORD WINAPI GetFileType(HANDLE hFile) {
   return term::FileTypeOf(term::FdOf(hFile));
 }

@@ -212,6 +212,11 @@ extern "C" {
 // The scripted console is there from the start, as a Windows console is.
 BOOL WINAPI AttachConsole(DWORD) { return FALSE; }
 
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+  g_console.control_handler = add ? handler : nullptr;
+  return TRUE;
+}
+
 HANDLE WINAPI GetStdHandle(DWORD which) {
   fake::Tick();
   if (which == STD_INPUT_HANDLE) return &fake::g_in;

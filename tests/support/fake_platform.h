@@ -48,6 +48,8 @@ struct Console {
   std::vector<DWORD> write_backs;  // counts given to WriteConsoleInputA
   int reads = 0;
   std::vector<std::uint64_t> flushes;  // the clock at each input flush
+  // The console control handler the program installed, if any.
+  PHANDLER_ROUTINE control_handler = nullptr;
 };
 
 struct Media {

@@ -206,12 +206,19 @@ typedef struct _INPUT_RECORD {
 #define VK_OEM_6 0xDD
 #define VK_OEM_7 0xDE
 
+// Console control events.
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD dwCtrlType);
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 // kernel32: console
 BOOL WINAPI AttachConsole(DWORD dwProcessId);
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 BOOL WINAPI GetConsoleScreenBufferInfo(
