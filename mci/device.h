@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace mci {
 
@@ -47,16 +48,43 @@ inline Result Fail(MCIERROR error, std::string text = {}) {
   return {error, std::move(text)};
 }
 
+// How a command that asked for notification came to its end: the codes of
+// MM_MCINOTIFY.
+enum class Notice {
+  kSuccessful,  // it was carried out (a play: it ended by itself)
+  kSuperseded,  // another command asking for notification took its place
+  kAborted,     // a command interrupted it (stop, seek, close, a new play)
+  kFailure,     // the device failed meanwhile (a play: its sound output)
+};
+
+// Tells the one who asked how a command ended; empty when nobody asked.
+// Called at most once, from any thread, possibly under the device's lock:
+// it must only post or record, never call the device.
+using Notify = std::function<void(Notice)>;
+
+// Calls `notify`, if any, with `notice`, and leaves it empty.
+inline void Post(Notify& notify, Notice notice) {
+  Notify taken = std::exchange(notify, nullptr);
+  if (taken) taken(notice);
+}
+
 // An open device. Positions and lengths are in milliseconds. Destroying it
-// closes it: playback stops and everything it holds is freed.
+// closes it: playback stops, a notification a play holds is aborted, and
+// everything it holds is freed.
 class Device {
  public:
   virtual ~Device() = default;
   // Starts playing from `from` (or the current position) up to `to` (or
-  // the end) and returns at once.
+  // the end) and returns at once. The device holds one notification, for
+  // the play under way: `done` takes the place of the one it held, which
+  // is superseded when `done` is given and aborted when not. `done` hears
+  // kSuccessful when the play ends by itself, kFailure when its sound
+  // output fails (the play goes on silently), and kAborted when Stop, Seek,
+  // another Play or the close interrupts it.
   virtual Result Play(std::optional<std::uint32_t> from,
-                      std::optional<std::uint32_t> to) = 0;
+                      std::optional<std::uint32_t> to, Notify done) = 0;
   virtual Result Stop() = 0;
+  // Pauses; the play's notification waits for its end after a Resume.
   virtual Result Pause() = 0;
   virtual Result Resume() = 0;
   // Stops playback and moves to `position` (at most Length()).
@@ -64,7 +92,48 @@ class Device {
   virtual Mode GetMode() = 0;
   virtual std::uint32_t Position() = 0;
   virtual std::uint32_t Length() = 0;
+  // Takes away the notification the play holds (empty when none), for a
+  // command asking for one of its own, which supersedes it.
+  virtual Notify TakeNotify() = 0;
+  // The product name "info product" replies.
+  virtual std::string Product() = 0;
 };
+
+// The items of the capability command, and what every device here answers:
+// it plays the sound of a file, in a time format, and does nothing else.
+// The device type is "other", neither wave audio nor a sequencer.
+enum class Capability {
+  kCanPlay,
+  kCanRecord,
+  kCanSave,
+  kCanEject,
+  kDeviceType,
+  kHasAudio,
+  kHasVideo,
+  kUsesFiles,
+  kCompoundDevice,
+};
+inline constexpr std::pair<std::string_view, Capability> kCapabilities[] = {
+    {"can play", Capability::kCanPlay},
+    {"can record", Capability::kCanRecord},
+    {"can save", Capability::kCanSave},
+    {"can eject", Capability::kCanEject},
+    {"device type", Capability::kDeviceType},
+    {"has audio", Capability::kHasAudio},
+    {"has video", Capability::kHasVideo},
+    {"uses files", Capability::kUsesFiles},
+    {"compound device", Capability::kCompoundDevice},
+};
+// Compound: the device plays an element, the file named at open.
+constexpr bool Has(Capability item) {
+  return item == Capability::kCanPlay || item == Capability::kHasAudio ||
+         item == Capability::kUsesFiles || item == Capability::kCompoundDevice;
+}
+inline constexpr std::string_view kDeviceTypeWord = "other";
+
+// A piece is one track: status number of tracks and current track reply 1,
+// media present true, and position start 0.
+inline constexpr std::uint32_t kTracks = 1;
 
 // The error for a play range outside a piece of `length` ms: from and to
 // within the piece, from not past to. 0 when the range is playable.
@@ -78,13 +147,13 @@ inline MCIERROR PlayRangeError(std::optional<std::uint32_t> from,
 }
 
 // A play command's "wait": returns once `device` no longer plays, looking
-// every 10 ms, or once `still_open` (asked after each look) says another
-// thread closed it meanwhile.
+// every 10 ms, or once `go_on` (asked after each look) says to wait no
+// longer: another thread closed the device, or the caller gave up.
 inline void WaitWhilePlaying(Device& device,
-                             const std::function<bool()>& still_open) {
+                             const std::function<bool()>& go_on) {
   while (device.GetMode() == Mode::kPlaying) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!still_open()) return;
+    if (!go_on()) return;
   }
 }
 

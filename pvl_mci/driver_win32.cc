@@ -15,7 +15,16 @@
 #include <string>
 
 #include "mci/device.h"
+#include "pvl_mci/driver_answers_win32.h"
 #include "pvl_mci/open_module.h"
+
+#if defined(__MINGW32__)
+// winmm exports these to drivers; MinGW's <mmddk.h> leaves them out.
+extern "C" {
+BOOL WINAPI mciDriverNotify(HANDLE callback, MCIDEVICEID id, UINT status);
+UINT WINAPI mciDriverYield(MCIDEVICEID id);
+}
+#endif
 
 namespace {
 
@@ -24,35 +33,85 @@ namespace {
 constexpr DWORD_PTR kBareDriverId = 0x10000;
 
 struct Instance {
-  std::unique_ptr<mci::Device>
-      device;  // from MCI_OPEN_DRIVER to MCI_CLOSE_DRIVER
+  MCIDEVICEID id = 0;  // winmm's number for the device, for notifications
+  // From MCI_OPEN_DRIVER to MCI_CLOSE_DRIVER. Shared with a play's wait,
+  // which keeps it alive should the device be closed meanwhile.
+  std::shared_ptr<mci::Device> device;
+  std::wstring element;  // the file name as the open gave it
 };
 
-// Notifications go to a window, and the device has nothing to say at the
-// end of a piece; every system's service refuses them alike.
-bool WantsNotify(DWORD flags) { return (flags & MCI_NOTIFY) != 0; }
+// winmm unloads a driver when its last device closes, and loads it again
+// with the next open. The C++ runtime linked into this DLL does not give
+// everything back at unload (its emergency exception pool, about 71 KB,
+// and a thread-local slot of winpthreads), so each cycle would leak and
+// a process would run out of slots after about a thousand: the DLL stays
+// loaded, from its first load to the end of the process.
+bool PinThisDll() {
+  HMODULE self = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN |
+                                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&PinThisDll), &self) != 0;
+}
+
+WORD NotifyCode(mci::Notice notice) {
+  switch (notice) {
+    case mci::Notice::kSuccessful: return MCI_NOTIFY_SUCCESSFUL;
+    case mci::Notice::kSuperseded: return MCI_NOTIFY_SUPERSEDED;
+    case mci::Notice::kAborted: return MCI_NOTIFY_ABORTED;
+    case mci::Notice::kFailure: return MCI_NOTIFY_FAILURE;
+  }
+  return MCI_NOTIFY_FAILURE;
+}
+
+// The notification a command asks for: MM_MCINOTIFY to the window in its
+// parameter block (every block begins with it). A command that names no
+// window still supersedes the one pending, and posts nothing.
+mci::Notify NotifyOf(MCIDEVICEID id, DWORD flags, LPARAM parms) {
+  if (!(flags & MCI_NOTIFY)) return nullptr;
+  HWND window = nullptr;
+  if (parms != 0)
+    window = reinterpret_cast<HWND>(
+        reinterpret_cast<const MCI_GENERIC_PARMS*>(parms)->dwCallback);
+  return [window, id](mci::Notice notice) {
+    if (window != nullptr) mciDriverNotify(window, id, NotifyCode(notice));
+  };
+}
 
 LRESULT Open(Instance& instance, DWORD flags, const MCI_OPEN_PARMSW* parms) {
   if (parms == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
-  if (WantsNotify(flags)) return MCIERR_UNSUPPORTED_FUNCTION;
   if (flags & MCI_OPEN_ELEMENT_ID) return MCIERR_UNSUPPORTED_FUNCTION;
   if (!(flags & MCI_OPEN_ELEMENT) || parms->lpstrElementName == nullptr)
     return MCIERR_FILENAME_REQUIRED;
-  const std::filesystem::path element(std::wstring(parms->lpstrElementName));
-  return pvl::OpenModule(element, instance.device).error;
+  instance.element = parms->lpstrElementName;
+  const std::filesystem::path element(instance.element);
+  std::unique_ptr<mci::Device> device;
+  const MCIERROR error = pvl::OpenModule(element, device).error;
+  instance.device = std::move(device);
+  return error;
 }
 
-LRESULT Play(mci::Device& device, DWORD flags, const MCI_PLAY_PARMS* parms) {
+// With wait, the play returns at the end, or when winmm's yield says the
+// caller gave up (Ctrl+Break by default), leaving the music playing. The
+// wait holds the device itself: a close meanwhile ends the wait, never the
+// device under it.
+LRESULT Play(const Instance& instance, DWORD flags, LPARAM parms) {
   std::optional<std::uint32_t> from, to;
   if (flags & (MCI_FROM | MCI_TO)) {
-    if (parms == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
-    if (flags & MCI_FROM) from = parms->dwFrom;
-    if (flags & MCI_TO) to = parms->dwTo;
+    if (parms == 0) return MCIERR_NULL_PARAMETER_BLOCK;
+    const auto* play = reinterpret_cast<const MCI_PLAY_PARMS*>(parms);
+    if (flags & MCI_FROM) from = play->dwFrom;
+    if (flags & MCI_TO) to = play->dwTo;
   }
-  if (MCIERROR e = mci::PlayRangeError(from, to, device.Length())) return e;
-  const mci::Result r = device.Play(from, to);
-  if (r.error == 0 && (flags & MCI_WAIT))
-    mci::WaitWhilePlaying(device, [] { return true; });
+  std::shared_ptr<mci::Device> device = instance.device;
+  if (MCIERROR e = mci::PlayRangeError(from, to, device->Length())) return e;
+  const mci::Result r =
+      device->Play(from, to, NotifyOf(instance.id, flags, parms));
+  if (r.error == 0 && (flags & MCI_WAIT)) {
+    const MCIDEVICEID id = instance.id;
+    mci::WaitWhilePlaying(*device, [&device, id]() -> bool {
+      return device.use_count() > 1 && mciDriverYield(id) == 0;
+    });
+  }
   return r.error;
 }
 
@@ -71,49 +130,10 @@ LRESULT Seek(mci::Device& device, DWORD flags, const MCI_SEEK_PARMS* parms) {
   return device.Seek(target).error;
 }
 
-WORD ModeResource(mci::Mode mode) {
-  switch (mode) {
-    case mci::Mode::kNotReady: return MCI_MODE_NOT_READY;
-    case mci::Mode::kPaused: return MCI_MODE_PAUSE;
-    case mci::Mode::kPlaying: return MCI_MODE_PLAY;
-    case mci::Mode::kStopped: return MCI_MODE_STOP;
-    case mci::Mode::kOpen: return MCI_MODE_OPEN;
-    case mci::Mode::kSeeking: return MCI_MODE_SEEK;
-  }
-  return MCI_MODE_NOT_READY;
-}
-
-// Words come back as resources of winmm, which writes their text ("playing",
-// "true", "milliseconds") into the caller's reply; numbers as they are.
-LRESULT Status(mci::Device& device, DWORD flags, MCI_STATUS_PARMS* parms) {
-  if (parms == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
-  if (!(flags & MCI_STATUS_ITEM)) return MCIERR_MISSING_PARAMETER;
-  if (flags & MCI_TRACK) return MCIERR_UNSUPPORTED_FUNCTION;
-  switch (parms->dwItem) {
-    case MCI_STATUS_MODE: {
-      const WORD mode = ModeResource(device.GetMode());
-      parms->dwReturn = MAKEMCIRESOURCE(mode, mode);
-      return MCI_RESOURCE_RETURNED;
-    }
-    case MCI_STATUS_POSITION: parms->dwReturn = device.Position(); return 0;
-    case MCI_STATUS_LENGTH: parms->dwReturn = device.Length(); return 0;
-    case MCI_STATUS_READY: {
-      const bool ready = device.GetMode() != mci::Mode::kNotReady;
-      parms->dwReturn = MAKEMCIRESOURCE(ready, ready ? MCI_TRUE : MCI_FALSE);
-      return MCI_RESOURCE_RETURNED;
-    }
-    case MCI_STATUS_TIME_FORMAT:
-      parms->dwReturn =
-          MAKEMCIRESOURCE(MCI_FORMAT_MILLISECONDS, MCI_FORMAT_MILLISECONDS_S);
-      return MCI_RESOURCE_RETURNED;
-    default: return MCIERR_UNSUPPORTED_FUNCTION;
-  }
-}
-
 // Milliseconds are the one time format of this device.
 LRESULT Set(DWORD flags, const MCI_SET_PARMS* parms) {
   if (parms == nullptr) return MCIERR_NULL_PARAMETER_BLOCK;
-  if (flags & ~(MCI_SET_TIME_FORMAT | MCI_WAIT))
+  if (flags & ~(MCI_SET_TIME_FORMAT | MCI_WAIT | MCI_NOTIFY))
     return MCIERR_UNSUPPORTED_FUNCTION;
   if (!(flags & MCI_SET_TIME_FORMAT)) return MCIERR_MISSING_PARAMETER;
   return parms->dwTimeFormat == MCI_FORMAT_MILLISECONDS
@@ -121,21 +141,11 @@ LRESULT Set(DWORD flags, const MCI_SET_PARMS* parms) {
              : MCIERR_BAD_TIME_FORMAT;
 }
 
-LRESULT Command(Instance& instance, UINT message, DWORD flags, LPARAM parms) {
-  if (message == MCI_OPEN_DRIVER)
-    return Open(instance, flags,
-                reinterpret_cast<const MCI_OPEN_PARMSW*>(parms));
-  if (message == MCI_CLOSE_DRIVER) {
-    instance.device.reset();
-    return 0;
-  }
-  if (!instance.device) return MCIERR_DEVICE_NOT_READY;
-  if (WantsNotify(flags)) return MCIERR_UNSUPPORTED_FUNCTION;
+// What the command itself does; its notification is the caller's.
+LRESULT Run(Instance& instance, UINT message, DWORD flags, LPARAM parms) {
   mci::Device& device = *instance.device;
   switch (message) {
-    case MCI_PLAY:
-      return Play(device, flags,
-                  reinterpret_cast<const MCI_PLAY_PARMS*>(parms));
+    case MCI_PLAY: return Play(instance, flags, parms);
     case MCI_STOP: return device.Stop().error;
     case MCI_PAUSE: return device.Pause().error;
     case MCI_RESUME: return device.Resume().error;
@@ -143,17 +153,50 @@ LRESULT Command(Instance& instance, UINT message, DWORD flags, LPARAM parms) {
       return Seek(device, flags,
                   reinterpret_cast<const MCI_SEEK_PARMS*>(parms));
     case MCI_STATUS:
-      return Status(device, flags, reinterpret_cast<MCI_STATUS_PARMS*>(parms));
+      return pvl::Status(device, flags,
+                         reinterpret_cast<MCI_STATUS_PARMS*>(parms));
     case MCI_SET:
       return Set(flags, reinterpret_cast<const MCI_SET_PARMS*>(parms));
+    case MCI_GETDEVCAPS:
+      return pvl::Capability(flags,
+                             reinterpret_cast<MCI_GETDEVCAPS_PARMS*>(parms));
+    case MCI_INFO:
+      return pvl::Info(device, instance.element, flags,
+                       reinterpret_cast<MCI_INFO_PARMSW*>(parms));
     default: return MCIERR_UNSUPPORTED_FUNCTION;
   }
+}
+
+// Every command takes wait and notify. A command that fails posts nothing.
+// One that succeeds with notify posts "successful" once it is done: a play
+// when its music ends (the device posts it), any other at once, after
+// superseding what a play held; stop, seek and close have aborted that
+// already.
+LRESULT Command(Instance& instance, UINT message, DWORD flags, LPARAM parms) {
+  mci::Notify notify = NotifyOf(instance.id, flags, parms);
+  LRESULT r = 0;
+  if (message == MCI_OPEN_DRIVER) {
+    r = Open(instance, flags, reinterpret_cast<const MCI_OPEN_PARMSW*>(parms));
+  } else if (message == MCI_CLOSE_DRIVER) {
+    instance.device.reset();
+  } else if (!instance.device) {
+    return MCIERR_DEVICE_NOT_READY;
+  } else {
+    r = Run(instance, message, flags, parms);
+  }
+  if (LOWORD(r) != 0 || !notify || message == MCI_PLAY) return r;
+  if (instance.device && message != MCI_STOP && message != MCI_SEEK) {
+    mci::Notify pending = instance.device->TakeNotify();
+    mci::Post(pending, mci::Notice::kSuperseded);
+  }
+  mci::Post(notify, mci::Notice::kSuccessful);
+  return r;
 }
 
 LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1,
                  LPARAM p2) {
   switch (message) {
-    case DRV_LOAD:
+    case DRV_LOAD: return PinThisDll() ? 1 : 0;
     case DRV_FREE:
     case DRV_ENABLE:
     case DRV_DISABLE: return 1;
@@ -163,7 +206,9 @@ LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1,
       // winmm parses every command with its core table.
       open->wCustomCommandTable = MCI_NO_COMMAND_TABLE;
       open->wType = MCI_DEVTYPE_OTHER;
-      return reinterpret_cast<LRESULT>(new Instance);
+      auto* instance = new Instance;
+      instance->id = open->wDeviceID;
+      return reinterpret_cast<LRESULT>(instance);
     }
     case DRV_CLOSE:
       if (id != kBareDriverId && id != 0)

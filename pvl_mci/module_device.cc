@@ -8,6 +8,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "pvl_mci/renderer.h"
 #include "pvl_mci/system.h"
@@ -76,6 +77,7 @@ ModuleDevice::~ModuleDevice() {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
     HaltLocked(mci::Mode::kStopped);
+    mci::Post(done_, mci::Notice::kAborted);
   }
   thread_.join();  // the render thread ends the run on its way out
 }
@@ -113,9 +115,12 @@ void ModuleDevice::Run() {
       if (seen != generation_) continue;  // about a run that is over
       heard_ = report.heard;
       reported_at_ = now;
+      // The music goes on silently; the one who asked hears of the fault.
+      if (report.output_failed) mci::Post(done_, mci::Notice::kFailure);
       if (report.done) {
         mode_ = mci::Mode::kStopped;
         position_ms_ = report.done_at_ms;
+        mci::Post(done_, mci::Notice::kSuccessful);
         continue;
       }
       deadline = report.wake;
@@ -160,8 +165,11 @@ std::uint32_t ModuleDevice::PositionLocked(Nanos now) {
 }
 
 mci::Result ModuleDevice::Play(std::optional<std::uint32_t> from,
-                               std::optional<std::uint32_t> to) {
+                               std::optional<std::uint32_t> to,
+                               mci::Notify done) {
   std::lock_guard<std::mutex> lock(mutex_);
+  mci::Post(done_, done ? mci::Notice::kSuperseded : mci::Notice::kAborted);
+  done_ = std::move(done);
   const std::uint32_t start = from ? *from : PositionLocked(clock_.Now());
   if (mode_ == mci::Mode::kPlaying && !from) {
     // Already playing: only the end may change.
@@ -177,6 +185,7 @@ mci::Result ModuleDevice::Play(std::optional<std::uint32_t> from,
 
 mci::Result ModuleDevice::Stop() {
   std::lock_guard<std::mutex> lock(mutex_);
+  mci::Post(done_, mci::Notice::kAborted);
   HaltLocked(mci::Mode::kStopped);
   return mci::Ok();
 }
@@ -197,6 +206,7 @@ mci::Result ModuleDevice::Resume() {
 
 mci::Result ModuleDevice::Seek(std::uint32_t position) {
   std::lock_guard<std::mutex> lock(mutex_);
+  mci::Post(done_, mci::Notice::kAborted);
   HaltLocked(mci::Mode::kStopped);
   position_ms_ = std::min(position, length_ms_);
   return mci::Ok();
@@ -213,6 +223,13 @@ std::uint32_t ModuleDevice::Position() {
 }
 
 std::uint32_t ModuleDevice::Length() { return length_ms_; }
+
+mci::Notify ModuleDevice::TakeNotify() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(done_, nullptr);
+}
+
+std::string ModuleDevice::Product() { return "pvl_mci module player"; }
 
 bool ModuleDevice::Settled() {
   std::lock_guard<std::mutex> lock(mutex_);

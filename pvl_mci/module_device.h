@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -41,7 +42,12 @@ class ModuleDevice final : public mci::Device {
   ~ModuleDevice() override;
 
   mci::Result Play(std::optional<std::uint32_t> from,
-                   std::optional<std::uint32_t> to) override;
+                   std::optional<std::uint32_t> to, mci::Notify done) override;
+  // The same where nobody asks to be told of the end.
+  mci::Result Play(std::optional<std::uint32_t> from,
+                   std::optional<std::uint32_t> to) {
+    return Play(from, to, nullptr);
+  }
   mci::Result Stop() override;
   mci::Result Pause() override;
   mci::Result Resume() override;
@@ -50,6 +56,8 @@ class ModuleDevice final : public mci::Device {
   // While playing: what the listener has heard so far.
   std::uint32_t Position() override;
   std::uint32_t Length() override;
+  mci::Notify TakeNotify() override;
+  std::string Product() override;
 
   // True while the render thread has nothing to do before its clock moves
   // on; tests that drive the clock wait for it before they look.
@@ -92,6 +100,7 @@ class ModuleDevice final : public mci::Device {
   std::uint64_t shown_ = 0;  // the most heard frames a call has answered
   bool waiting_ = false;
   Nanos wait_deadline_{0};
+  mci::Notify done_;    // the notification the play under way holds
   std::thread thread_;  // last: it starts once everything else is set
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 namespace pvl {
 namespace {
@@ -39,6 +40,7 @@ Renderer::~Renderer() { End(); }
 
 void Renderer::Begin(std::uint32_t from_ms, std::uint32_t to_ms, Nanos now) {
   End();
+  output_failed_ = false;
   start_ms_ = from_ms;
   run_frames_ = static_cast<std::uint64_t>(std::max(from_ms, to_ms) - from_ms) *
                 kFramesPerMs;
@@ -119,6 +121,7 @@ void Renderer::PollOutput(Nanos now) {
 // The run goes on silently, in time, from where it has got to.
 void Renderer::DropOutput(Nanos now) {
   const bool playing = running_ && Real();
+  output_failed_ = output_failed_ || playing;
   const std::uint64_t heard = KeptTime(now);
   if (Real()) active_ = nullptr;
   real_.reset();
@@ -225,6 +228,7 @@ Renderer::Report Renderer::Step(Nanos now) {
   }
   if (Real() && !done && now - last_move_at_ > kSuspect)
     report.heard = {last_heard_, last_move_at_, true, run_frames_};
+  report.output_failed = std::exchange(output_failed_, false);
   if (done) {
     report.done = true;
     report.done_at_ms =

@@ -47,6 +47,9 @@ class Renderer {
     // piece (its end, or earlier where the module itself ended).
     bool done = false;
     std::uint32_t done_at_ms = 0;
+    // The sound output the run played through failed since the last
+    // report; the run goes on silently.
+    bool output_failed = false;
     // When Step has more to do.
     Nanos wake = kForever;
   };
@@ -91,6 +94,7 @@ class Renderer {
   // When Step was asked back last time: much later means this process
   // was stopped (or starved), which is no fault of the output.
   Nanos due_ = kForever;
+  bool output_failed_ = false;  // not reported yet
   std::vector<float> buffer_;
 };
 

@@ -55,16 +55,19 @@ Result Devices::Open(const Word& element,
   OpenDevice entry;
   entry.id = next_id_++;
   entry.device = std::move(device);
+  entry.element = element.text;
   devices_.emplace(key, entry);
   return {0, std::to_string(entry.id)};
 }
 
-Result Devices::Find(const Word& name, DevicePtr& device) {
+Result Devices::Find(const Word& name, DevicePtr& device,
+                     std::string* element) {
   if (IsKeyword(name, "all")) return Fail(MCIERR_CANNOT_USE_ALL);
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = devices_.find(Lower(name.text));
   if (it == devices_.end()) return Fail(MCIERR_INVALID_DEVICE_NAME);
   device = it->second.device;
+  if (element != nullptr) *element = it->second.element;
   return Ok();
 }
 

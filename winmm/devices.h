@@ -35,8 +35,9 @@ class Devices {
   // `alias`, or the element itself. Replies the device's number.
   Result Open(const Word& element, const std::optional<std::string>& type,
               const std::optional<std::string>& alias);
-  // The open device called `name`.
-  Result Find(const Word& name, DevicePtr& device);
+  // The open device called `name`, and (if asked) the element it opened.
+  Result Find(const Word& name, DevicePtr& device,
+              std::string* element = nullptr);
   // Closes the device called `name`, or every device for "all".
   Result Close(const Word& name);
   void CloseAll();
@@ -47,6 +48,7 @@ class Devices {
   struct OpenDevice {
     MCIDEVICEID id = 0;
     DevicePtr device;
+    std::string element;  // as the open command gave it
   };
 
   std::mutex mutex_;

@@ -41,7 +41,7 @@ extern "C" MCIERROR WINAPI mciSendStringA(LPCSTR lpstrCommand,
                                           LPSTR lpstrReturnString,
                                           UINT uReturnLength,
                                           HWND hwndCallback) {
-  (void)hwndCallback;  // notifications are refused: there is no window
+  (void)hwndCallback;  // no window to post a notification to (verbs.cc)
   winmm::Result result;
   try {
     winmm::Command command;
@@ -55,6 +55,11 @@ extern "C" MCIERROR WINAPI mciSendStringA(LPCSTR lpstrCommand,
   } catch (const std::exception&) {
     result = mci::Fail(MCIERR_INTERNAL);
   }
+  // A reply that does not fit fails whole, as on Windows, rather than
+  // arrive cut.
+  if (result.error == 0 && lpstrReturnString != nullptr &&
+      result.text.size() >= uReturnLength)
+    result = mci::Fail(MCIERR_PARAM_OVERFLOW);
   if (result.error != 0 && result.text.empty())
     result.text = std::string(winmm::ErrorText(result.error));
   winmm::Reply(lpstrReturnString, uReturnLength, result.text);

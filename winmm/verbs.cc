@@ -1,5 +1,6 @@
 #include "winmm/verbs.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,24 @@ class Words {
     value = Next();
     return true;
   }
+  // Takes the words of `phrase` ("number of tracks") when `first` and the
+  // words that follow it are those.
+  bool TakePhrase(const Word& first, std::string_view phrase) {
+    std::size_t at = at_;
+    for (std::size_t start = 0;;) {
+      const std::size_t end = std::min(phrase.find(' ', start), phrase.size());
+      const std::string_view part = phrase.substr(start, end - start);
+      if (start == 0) {
+        if (!IsKeyword(first, part)) return false;
+      } else if (at == words_.size() || !IsKeyword(words_[at++], part)) {
+        return false;
+      }
+      if (end == phrase.size()) break;
+      start = end + 1;
+    }
+    at_ = at;
+    return true;
+  }
 
  private:
   const std::vector<Word>& words_;
@@ -36,16 +55,12 @@ struct Flags {
   bool wait = false;  // the reply waits until the verb is done
 };
 
-// A notification is posted to a window, and a console program has none:
-// "notify" is refused where it stands among the keywords.
-Result NotifyError() {
-  return Fail(MCIERR_UNSUPPORTED_FUNCTION,
-              "Notification needs a window; this service has none to post to.");
-}
-
 // Reads the keywords after the device name: "wait" and "notify" here, for
 // every verb, and each other keyword through `take`, which reads that
-// keyword's values from `words`. Stops at the first failure.
+// keyword's values from `words`. Stops at the first failure. A notification
+// goes to a window, and this service has none: "notify" is taken and
+// nothing is posted, as Windows' own service does for a command that names
+// no window.
 template <typename Take>
 Result ReadKeywords(const Command& c, Flags& flags, Take take) {
   Words words(c.words);
@@ -54,7 +69,7 @@ Result ReadKeywords(const Command& c, Flags& flags, Take take) {
     if (IsKeyword(w, "wait")) {
       flags.wait = true;
     } else if (IsKeyword(w, "notify")) {
-      return NotifyError();
+      continue;
     } else if (Result r = take(w, words); r.error) {
       return r;
     }
@@ -120,7 +135,7 @@ Result Play(Devices& devices, const Command& c) {
   if (r = devices.Find(c.device, device); r.error) return r;
   if (MCIERROR e = mci::PlayRangeError(from, to, device->Length()))
     return Fail(e);
-  r = device->Play(from, to);
+  r = device->Play(from, to, nullptr);
   if (r.error != 0 || !flags.wait) return r;
   // A device another thread closes meanwhile is waited for no longer.
   mci::WaitWhilePlaying(*device, [&] { return devices.IsOpen(device); });
@@ -178,21 +193,42 @@ Result Set(Devices& devices, const Command& c) {
   return devices.Find(c.device, device);
 }
 
+// A piece is track 1: with "track 1", its position is the track's start
+// and its length the piece's.
 Result Status(Devices& devices, const Command& c) {
-  enum class Item { kNone, kMode, kPosition, kLength, kReady, kTimeFormat };
+  enum class Item {
+    kNone,
+    kMode,
+    kPosition,
+    kLength,
+    kReady,
+    kTimeFormat,
+    kTracks,
+    kCurrentTrack,
+    kMediaPresent
+  };
   constexpr std::pair<std::string_view, Item> kItems[] = {
       {"mode", Item::kMode},
       {"position", Item::kPosition},
       {"length", Item::kLength},
-      {"ready", Item::kReady}};
+      {"ready", Item::kReady},
+      {"time format", Item::kTimeFormat},
+      {"number of tracks", Item::kTracks},
+      {"current track", Item::kCurrentTrack},
+      {"media present", Item::kMediaPresent}};
   Item item = Item::kNone;
+  bool start = false;
+  std::optional<std::uint32_t> track;
   Flags flags;
   Result r = ReadKeywords(c, flags, [&](const Word& w, Words& words) {
+    if (IsKeyword(w, "start")) {
+      start = true;
+      return Ok();
+    }
+    if (IsKeyword(w, "track")) return TakeNumber(words, track);
     Item found = Item::kNone;
     for (const auto& [name, value] : kItems)
-      if (IsKeyword(w, name)) found = value;
-    if (IsKeyword(w, "time") && TakeSecondWord(words, "format"))
-      found = Item::kTimeFormat;
+      if (found == Item::kNone && words.TakePhrase(w, name)) found = value;
     if (found == Item::kNone) return Fail(MCIERR_UNRECOGNIZED_KEYWORD);
     if (item != Item::kNone) return Fail(MCIERR_FLAGS_NOT_COMPATIBLE);
     item = found;
@@ -200,18 +236,73 @@ Result Status(Devices& devices, const Command& c) {
   });
   if (r.error) return r;
   if (item == Item::kNone) return Fail(MCIERR_MISSING_PARAMETER);
+  if (track && start) return Fail(MCIERR_FLAGS_NOT_COMPATIBLE);
+  if (track && (*track < 1 || *track > mci::kTracks))
+    return Fail(MCIERR_OUTOFRANGE);
   DevicePtr device;
   if (r = devices.Find(c.device, device); r.error) return r;
+  const auto number = [](std::uint32_t n) {
+    return Result{0, std::to_string(n)};
+  };
   switch (item) {
     case Item::kMode: return {0, std::string(mci::ModeName(device->GetMode()))};
-    case Item::kPosition: return {0, std::to_string(device->Position())};
-    case Item::kLength: return {0, std::to_string(device->Length())};
+    case Item::kPosition:
+      return number(track || start ? 0 : device->Position());
+    case Item::kLength: return number(device->Length());
     case Item::kReady:
       return {0, device->GetMode() == Mode::kNotReady ? "false" : "true"};
     case Item::kTimeFormat: return {0, "milliseconds"};
+    case Item::kTracks: return number(mci::kTracks);
+    case Item::kCurrentTrack: return number(1);
+    case Item::kMediaPresent: return {0, "true"};
     case Item::kNone: break;
   }
   return Fail(MCIERR_INTERNAL);
+}
+
+Result Capability(Devices& devices, const Command& c) {
+  std::optional<mci::Capability> item;
+  Flags flags;
+  Result r = ReadKeywords(c, flags, [&](const Word& w, Words& words) {
+    for (const auto& [name, value] : mci::kCapabilities) {
+      if (!words.TakePhrase(w, name)) continue;
+      if (item) return Fail(MCIERR_FLAGS_NOT_COMPATIBLE);
+      item = value;
+      return Ok();
+    }
+    return Fail(MCIERR_UNRECOGNIZED_KEYWORD);
+  });
+  if (r.error) return r;
+  if (!item) return Fail(MCIERR_MISSING_PARAMETER);
+  DevicePtr device;
+  if (r = devices.Find(c.device, device); r.error) return r;
+  if (*item == mci::Capability::kDeviceType)
+    return {0, std::string(mci::kDeviceTypeWord)};
+  return {0, mci::Has(*item) ? "true" : "false"};
+}
+
+Result Info(Devices& devices, const Command& c) {
+  bool product = false, file = false;
+  Flags flags;
+  Result r = ReadKeywords(c, flags, [&](const Word& w, Words&) {
+    if (IsKeyword(w, "product") && !product) {
+      product = true;
+    } else if (IsKeyword(w, "file") && !file) {
+      file = true;
+    } else {
+      return Fail(IsKeyword(w, "product") || IsKeyword(w, "file")
+                      ? MCIERR_DUPLICATE_FLAGS
+                      : MCIERR_UNRECOGNIZED_KEYWORD);
+    }
+    return Ok();
+  });
+  if (r.error) return r;
+  if (!product && !file) return Fail(MCIERR_MISSING_PARAMETER);
+  if (product && file) return Fail(MCIERR_FLAGS_NOT_COMPATIBLE);
+  DevicePtr device;
+  std::string element;
+  if (r = devices.Find(c.device, device, &element); r.error) return r;
+  return {0, product ? device->Product() : element};
 }
 
 // A verb that takes no keyword of its own and hands on to the device.
@@ -236,6 +327,8 @@ constexpr Verb kVerbs[] = {
     {"seek", Seek},
     {"set", Set},
     {"status", Status},
+    {"capability", Capability},
+    {"info", Info},
     {"stop",
      [](Devices& d, const Command& c) {
        return OnDevice(d, c, &mci::Device::Stop);

@@ -19,8 +19,8 @@ namespace {
 
 class Idle final : public mci::Device {
  public:
-  mci::Result Play(std::optional<std::uint32_t>,
-                   std::optional<std::uint32_t>) override {
+  mci::Result Play(std::optional<std::uint32_t>, std::optional<std::uint32_t>,
+                   mci::Notify) override {
     return {};
   }
   mci::Result Stop() override { return {}; }
@@ -30,6 +30,8 @@ class Idle final : public mci::Device {
   mci::Mode GetMode() override { return mci::Mode::kStopped; }
   std::uint32_t Position() override { return 0; }
   std::uint32_t Length() override { return 60000; }
+  mci::Notify TakeNotify() override { return nullptr; }
+  std::string Product() override { return "idle"; }
 };
 
 const bool registered = [] {

@@ -32,7 +32,7 @@ class ScriptedDevice final : public mci::Device {
   ScriptedDevice() { ++g_script->open_devices; }
   ~ScriptedDevice() override { --g_script->open_devices; }
   mci::Result Play(std::optional<std::uint32_t> from,
-                   std::optional<std::uint32_t> to) override {
+                   std::optional<std::uint32_t> to, mci::Notify) override {
     g_script->calls.push_back("play " + (from ? std::to_string(*from) : "-") +
                               " " + (to ? std::to_string(*to) : "-"));
     return {};
@@ -52,6 +52,8 @@ class ScriptedDevice final : public mci::Device {
   }
   std::uint32_t Position() override { return 1234; }
   std::uint32_t Length() override { return 5000; }
+  mci::Notify TakeNotify() override { return nullptr; }
+  std::string Product() override { return "scripted device"; }
 
  private:
   static mci::Result Record(std::string call) {
@@ -226,17 +228,61 @@ TEST_F(Service, BadKeywordsAndValues) {
   EXPECT_TRUE(script_.calls.empty());
 }
 
-TEST_F(Service, NotifyIsRefusedWithoutReachingTheDevice) {
-  ASSERT_EQ(Send("open a.xm type scripted alias d"), 0u);
+// There is no window to post to: notify is taken with every command, which
+// is carried out as without it.
+TEST_F(Service, NotifyIsTakenWithEveryCommand) {
   for (const char* c :
-       {"play d notify", "stop d notify", "seek d to start notify",
-        "status d mode notify", "set d time format ms notify", "close d notify",
-        "open b.xm type scripted notify"}) {
-    EXPECT_EQ(Send(c), MCIERR_UNSUPPORTED_FUNCTION) << c;
-    EXPECT_FALSE(Reply().empty()) << c;
+       {"open a.xm type scripted alias d notify", "play d notify",
+        "pause d notify", "resume d wait notify", "stop d notify",
+        "seek d to start notify", "status d mode notify",
+        "set d time format ms notify", "capability d can play notify",
+        "info d product notify", "close d notify"})
+    EXPECT_EQ(Send(c), 0u) << c;
+  EXPECT_EQ(script_.calls,
+            (std::vector<std::string>{"play - -", "pause", "resume", "stop",
+                                      "seek 0"}));
+  EXPECT_EQ(script_.open_devices, 0);
+}
+
+// What other programs ask of a device, answered as Windows' service does
+// for our driver.
+TEST_F(Service, CapabilityInfoAndStatusItems) {
+  ASSERT_EQ(Send("open Songs/a.xm type scripted alias d"), 0u);
+  const std::pair<const char*, const char*> answers[] = {
+      {"capability d can play", "true"},
+      {"capability d can record", "false"},
+      {"capability d can save", "false"},
+      {"capability d can eject", "false"},
+      {"capability d device type", "other"},
+      {"capability d has audio", "true"},
+      {"capability d has video", "false"},
+      {"capability d uses files", "true"},
+      {"capability d compound device", "true"},
+      {"info d product", "scripted device"},
+      {"info d file", "Songs/a.xm"},
+      {"status d number of tracks", "1"},
+      {"status d current track", "1"},
+      {"status d media present", "true"},
+      {"status d position start", "0"},
+      {"status d position track 1", "0"},
+      {"status d length track 1", "5000"},
+  };
+  for (const auto& [command, reply] : answers) {
+    EXPECT_EQ(Send(command), 0u) << command;
+    EXPECT_EQ(Reply(), reply) << command;
   }
-  EXPECT_TRUE(script_.calls.empty());
-  EXPECT_EQ(script_.open_devices, 1);
+  const std::pair<const char*, MCIERROR> errors[] = {
+      {"capability d", MCIERR_MISSING_PARAMETER},
+      {"capability d can fly", MCIERR_UNRECOGNIZED_KEYWORD},
+      {"capability d can play has audio", MCIERR_FLAGS_NOT_COMPATIBLE},
+      {"info d", MCIERR_MISSING_PARAMETER},
+      {"info d product file", MCIERR_FLAGS_NOT_COMPATIBLE},
+      {"status d number of", MCIERR_UNRECOGNIZED_KEYWORD},
+      {"status d position track 2", MCIERR_OUTOFRANGE},
+      {"status d position start track 1", MCIERR_FLAGS_NOT_COMPATIBLE},
+  };
+  for (const auto& [command, error] : errors)
+    EXPECT_EQ(Send(command), error) << command;
 }
 
 TEST_F(Service, PlayWaitReturnsOnceTheDeviceStopsPlaying) {
@@ -251,10 +297,12 @@ TEST_F(Service, ReplyNeverPassesItsLengthAndIsAlwaysTerminated) {
       mciSendStringA("open a.xm type scripted alias d", nullptr, 0, nullptr),
       0u);
   char buffer[16];
-  // "stopped" in 5 characters: 4 of it and the NUL, the rest untouched.
+  // "stopped" does not fit 5 characters: the command fails, and the error's
+  // text is cut to 4 and the NUL, the rest untouched.
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(mciSendStringA("status d mode", buffer, 5, nullptr), 0u);
-  EXPECT_STREQ(buffer, "stop");
+  EXPECT_EQ(mciSendStringA("status d mode", buffer, 5, nullptr),
+            MCIERR_PARAM_OVERFLOW);
+  EXPECT_STREQ(buffer, "The ");
   EXPECT_EQ(buffer[5], '#');
   // Error texts are cut the same way.
   std::memset(buffer, '#', sizeof buffer);
@@ -264,12 +312,14 @@ TEST_F(Service, ReplyNeverPassesItsLengthAndIsAlwaysTerminated) {
   EXPECT_EQ(buffer[8], '#');
   // Room for the NUL only.
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(mciSendStringA("status d mode", buffer, 1, nullptr), 0u);
+  EXPECT_EQ(mciSendStringA("status d mode", buffer, 1, nullptr),
+            MCIERR_PARAM_OVERFLOW);
   EXPECT_EQ(buffer[0], '\0');
   EXPECT_EQ(buffer[1], '#');
-  // Length 0 and a null buffer: nothing written, the result unchanged.
+  // Length 0: nothing written. A null buffer: no reply asked for.
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(mciSendStringA("status d mode", buffer, 0, nullptr), 0u);
+  EXPECT_EQ(mciSendStringA("status d mode", buffer, 0, nullptr),
+            MCIERR_PARAM_OVERFLOW);
   EXPECT_EQ(buffer[0], '#');
   EXPECT_EQ(mciSendStringA("status d colour", nullptr, 81, nullptr),
             MCIERR_UNRECOGNIZED_KEYWORD);
