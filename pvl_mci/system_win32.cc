@@ -26,8 +26,25 @@ bool NameExists(const std::filesystem::path& path) {
 
 void StartThreadsWithoutSignals(const std::function<void()>& start) { start(); }
 
+// The render thread goes by a name where the system keeps one (Windows 10
+// on): debuggers show it, and Wine passes it on to the system's thread,
+// where the Wine tests find it.
+void NameThisThread() {
+  using Describe = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  FARPROC found = kernel != nullptr
+                      ? GetProcAddress(kernel, "SetThreadDescription")
+                      : nullptr;
+  if (found != nullptr)
+    reinterpret_cast<Describe>(reinterpret_cast<void*>(found))(
+        GetCurrentThread(), L"pvl_mci render");
+}
+
 std::thread StartRenderThread(std::function<void()> body) {
-  return std::thread(std::move(body));
+  return std::thread([body = std::move(body)] {
+    NameThisThread();
+    body();
+  });
 }
 
 const std::vector<OutputKind>& SoundOutputs() {
