@@ -40,7 +40,7 @@ struct Shown {
 
 TEST(PackageAudio, PlaysThePieceAsLibopenmptRendersItAndShowsWhatIsHeard) {
   const fs::path root = PrefixRoot();
-  const fs::path folder = root / "package" / "drive_c" / "mciplay";
+  const fs::path folder = PackageFolder(root);
   if (root.empty() || !fs::exists(folder))
     GTEST_SKIP() << "no unzipped package: run the whole wine label";
   if (!audio::SoundServer::Installed(audio::ServerKind::kPulseAudio))

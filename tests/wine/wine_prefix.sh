@@ -4,14 +4,16 @@
 #   wine_prefix.sh setup STATE WINE64 WINESERVER EXE DLL ZIP CMAKE
 #   wine_prefix.sh cleanup STATE WINESERVER
 #
-# setup makes a temporary folder with three prefixes: "registered", where the
+# setup makes a temporary folder with four prefixes: "registered", where the
 # scripted driver DLL is the media driver for the device type pvl_mci;
-# "bare", where no such driver is known; and "package", where the Windows
-# package ZIP is unzipped into C:\mciplay and its register.cmd has made its
-# pvl_mci.dll the driver, as a user does it. It writes the folder's path into
-# the file STATE. Exits 77 (the tests are then skipped) when the Windows
-# build has not been made. cleanup stops the prefixes' Wine servers and
-# removes the folder.
+# "bare", where no such driver is known; "package", where the Windows
+# package ZIP is unzipped into a folder whose path holds spaces,
+# C:\users\First Last\Downloads\mciplay-<version>-win64, and its
+# register.cmd has made its pvl_mci.dll the driver, as a user does it; and
+# "installer", fresh, for the installer's test to install into. It writes
+# the folder's path into the file STATE. Exits 77 (the tests are then
+# skipped) when the Windows build has not been made. cleanup stops the
+# prefixes' Wine servers and removes the folder.
 set -euo pipefail
 
 export WINEDEBUG=-all
@@ -27,7 +29,8 @@ remove_prefixes() {
   local state=$1 root prefix
   [ -f "$state" ] || return 0
   root=$(cat "$state")
-  for prefix in "$root/registered" "$root/bare" "$root/package"; do
+  for prefix in "$root/registered" "$root/bare" "$root/package" \
+                "$root/installer"; do
     if [ -d "$prefix" ]; then
       WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
     fi
@@ -69,14 +72,16 @@ case "${1:-}" in
     WINEPREFIX=$root/registered "$wineserver" -w
 
     make_prefix "$root/package"
-    unpacked=$root/package/drive_c/unpacked
-    mkdir -p "$unpacked"
-    (cd "$unpacked" && "$cmake" -E tar xf "$zip")
-    mv "$unpacked"/mciplay-* "$root/package/drive_c/mciplay"
-    rmdir "$unpacked"
-    WINEPREFIX=$root/package "$wine64" cmd /c 'C:\mciplay\register.cmd' </dev/null
+    downloads="$root/package/drive_c/users/First Last/Downloads"
+    mkdir -p "$downloads"
+    (cd "$downloads" && "$cmake" -E tar xf "$zip")
+    folder=$(basename "$zip" .zip)
+    WINEPREFIX=$root/package "$wine64" cmd /c \
+      "C:\\users\\First Last\\Downloads\\$folder\\register.cmd" </dev/null
     WINEPREFIX=$root/package "$wine64" reg query "$mci_key" /v pvl_mci
     WINEPREFIX=$root/package "$wineserver" -w
+
+    make_prefix "$root/installer"
     echo "Wine prefixes ready in $root"
     ;;
   cleanup)

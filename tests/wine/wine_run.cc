@@ -38,6 +38,15 @@ std::filesystem::path PrefixRoot() {
   return root;
 }
 
+std::filesystem::path PackageFolder(const std::filesystem::path& root) {
+  return root / "package" / "drive_c" / "users" / "First Last" / "Downloads" /
+         MCIPLAY_PACKAGE_FOLDER;
+}
+
+std::string PackageWindowsFolder() {
+  return "C:\\users\\First Last\\Downloads\\" MCIPLAY_PACKAGE_FOLDER;
+}
+
 std::string OutputOf(const std::string& line) {
   std::string out;
   if (FILE* pipe = popen(line.c_str(), "r")) {
@@ -46,6 +55,35 @@ std::string OutputOf(const std::string& line) {
     pclose(pipe);
   }
   return out;
+}
+
+std::string WineIn(const std::filesystem::path& prefix) {
+  return "WINEPREFIX='" + prefix.string() +
+         "' WINEDEBUG=-all '" MCIPLAY_WINE64 "' ";
+}
+
+std::string RegistryText(const std::filesystem::path& prefix,
+                         const std::string& key, const std::string& name) {
+  const std::string out = OutputOf(WineIn(prefix) + "reg query '" + key +
+                                   "' /v '" + name + "' 2>/dev/null");
+  const std::size_t at = out.find("REG_SZ");
+  if (at == std::string::npos) return {};
+  std::string data = out.substr(out.find_first_not_of(' ', at + 6));
+  data.erase(data.find_last_not_of("\r\n ") + 1);
+  return data;
+}
+
+void ExpectRegisteredWithoutABlank(const std::filesystem::path& prefix,
+                                   const std::filesystem::path& dll) {
+  const std::string value = RegistryText(prefix, kDriversKey, "pvl_mci");
+  EXPECT_EQ(value.find(' '), std::string::npos) << value;
+  std::string unix_path =
+      OutputOf(WineIn(prefix) + "winepath -u '" + value + "' 2>/dev/null");
+  unix_path.erase(unix_path.find_last_not_of("\r\n") + 1);
+  std::error_code error;
+  EXPECT_TRUE(!unix_path.empty() &&
+              std::filesystem::equivalent(unix_path, dll, error))
+      << value << " is " << unix_path;
 }
 
 std::vector<std::string> WineEnv(const std::filesystem::path& prefix) {

@@ -35,6 +35,33 @@ void ExpectWaitsThenExits(pty::Session& session);
 // down; empty when there is none.
 std::filesystem::path PrefixRoot();
 
+// The unzipped package in the "package" prefix, in a folder whose path holds
+// spaces: its Unix path under the prefix root `root`, and its Windows path.
+std::filesystem::path PackageFolder(const std::filesystem::path& root);
+std::string PackageWindowsFolder();
+
+// The start of a shell command that runs a Windows program in `prefix`:
+// the environment and the loader, then a blank.
+std::string WineIn(const std::filesystem::path& prefix);
+
+// The text of the registry value `name` under `key` (HKLM\...) in
+// `prefix`; empty when there is none.
+std::string RegistryText(const std::filesystem::path& prefix,
+                         const std::string& key, const std::string& name);
+
+// The keys of media drivers (Wine's, not MCI32) and of extensions.
+inline constexpr char kDriversKey[] =
+    "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\MCI";
+inline constexpr char kExtensionsKey[] =
+    "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\MCI "
+    "Extensions";
+
+// The driver's registered value in `prefix` names `dll` (a Unix path)
+// without a blank: winmm reads it only up to one, so a path with spaces is
+// there by its short form.
+void ExpectRegisteredWithoutABlank(const std::filesystem::path& prefix,
+                                   const std::filesystem::path& dll);
+
 // What the shell command `line` writes on its standard output.
 std::string OutputOf(const std::string& line);
 

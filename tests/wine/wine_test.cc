@@ -167,6 +167,32 @@ TEST_F(WineRun, KeysStillWorkAfterAThousandArrowKeys) {
   ExpectSettingsRestored(session);
 }
 
+// Ctrl+C as Windows delivers it: a control event on a thread of its own,
+// while the main thread plays. Wine's console raises it from the ^C byte
+// once its input thread has the terminal in raw mode.
+TEST_F(WineRun, CtrlCEndsTheStatusLineClosesTheDeviceAndExitsWithZero) {
+  pty::Session session(24, 80);
+  ASSERT_TRUE(session.Start(Program("registered", 60000)));
+  ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
+  const int status_row = session.FindRow(kPlayLine) + 1;
+  ASSERT_TRUE(session.WaitUntil(
+      [&] { return ShownHundredths(session.Row(status_row)) >= 0; }, 10s));
+  ASSERT_TRUE(session.WaitUntil(
+      [&] { return (session.SettingsNow().c_lflag & ECHO) == 0; }, 10s));
+
+  session.Send("\x03");
+  EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
+  // The status line stays, ended: the shell's prompt comes on the next row.
+  EXPECT_GE(ShownHundredths(session.Row(status_row)), 0);
+  EXPECT_EQ(session.Cursor().row, status_row + 1);
+  EXPECT_EQ(session.FindRow("Done!"), -1);
+  EXPECT_EQ(session.FindRow(kPrompt), -1);
+  ExpectSettingsRestored(session);
+  DriverTrace trace = Trace();
+  ASSERT_FALSE(trace.commands.empty());
+  EXPECT_EQ(trace.commands.back(), "close");
+}
+
 TEST_F(WineRun, MusicEndingByItselfClosesTheDevice) {
   pty::Session session(24, 80);
   ASSERT_TRUE(session.Start(Program("registered", 1500)));
