@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "pvl_mci/module_device.h"
 #include "pvl_mci/output.h"
@@ -79,13 +81,17 @@ struct Fault {
   const char* name;
   std::uint64_t after_frames;  // or never
   int dies_at_ms;              // after play, or never (-1)
+  // The play's notification: failure when the output fails under it; an
+  // output failed before the play began leaves it playing silently from
+  // the start, which is no failure of the play.
+  mci::Notice notice = mci::Notice::kFailure;
 };
 void PrintTo(const Fault& f, std::ostream* out) { *out << f.name; }
 
 constexpr std::uint64_t kNever = ~std::uint64_t{0};
 
 const Fault kFaults[] = {
-    {"never_starts", 0, -1},
+    {"never_starts", 0, -1, mci::Notice::kSuccessful},
     {"after_one_frame", 1, -1},
     {"inside_the_third_chunk", 3 * 480 + 7, -1},
     {"after_300_ms_written", 300 * 48, -1},
@@ -126,7 +132,13 @@ class OutputFault : public ::testing::TestWithParam<Fault> {
 };
 
 TEST_P(OutputFault, PlaysOnSilentlyInTimeToTheEnd) {
-  Do(device_->Play({}, {}));
+  // The play's notification, posted once: nothing more at the end.
+  std::mutex mutex;
+  std::vector<mci::Notice> notices;
+  Do(device_->Play({}, {}, [&](mci::Notice n) {
+    std::lock_guard<std::mutex> lock(mutex);
+    notices.push_back(n);
+  }));
   for (std::uint32_t at = 0; at < kLengthMs; at += 7) {
     ASSERT_EQ(mci::ModeName(device_->GetMode()), "playing") << at;
     ASSERT_EQ(device_->Position(), at);
@@ -139,6 +151,10 @@ TEST_P(OutputFault, PlaysOnSilentlyInTimeToTheEnd) {
   EXPECT_EQ(log_.writes_after_failure, 0);
   EXPECT_LE(log_.written, kFrames);
   EXPECT_TRUE(log_.destroyed);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(notices, std::vector<mci::Notice>{GetParam().notice});
+  }
   // Again, from the start: the silent output goes on serving.
   Do(device_->Play(0, {}));
   Advance(500);
