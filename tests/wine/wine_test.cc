@@ -77,6 +77,24 @@ class WineRun : public ::testing::Test {
     return trace;
   }
 
+  // Starts `command` in `session` and waits until the position line moves
+  // and Wine's console has the terminal in raw mode: its input thread may
+  // run after the first line is drawn, and keys typed before are echoed and
+  // held in the terminal's line buffer. The position line's row, or -1.
+  static int StartPlaying(pty::Session& session, const pty::Command& command) {
+    if (!session.Start(command) ||
+        !session.WaitForText(kPlayLine, kStartTimeout))
+      return -1;
+    const int row = session.FindRow(kPlayLine) + 1;
+    const bool moving = session.WaitUntil(
+        [&] { return ShownHundredths(session.Row(row)) >= 0; }, 10s);
+    const bool raw =
+        moving &&
+        session.WaitUntil(
+            [&] { return (session.SettingsNow().c_lflag & ECHO) == 0; }, 10s);
+    return raw ? row : -1;
+  }
+
   std::filesystem::path root_;
   std::unique_ptr<TempDir> run_;
   std::filesystem::path dir_;
@@ -147,16 +165,8 @@ TEST_F(WineRun, KeysStillWorkAfterAThousandArrowKeys) {
     for (int i = 0; i < 1000; ++i) session.Send("\x1b[A");
   };
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(Program("registered", 600000)));
-  ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
-  const int status_row = session.FindRow(kPlayLine) + 1;
-  ASSERT_TRUE(session.WaitUntil(
-      [&] { return ShownHundredths(session.Row(status_row)) >= 0; }, 10s));
-  // Wine's console puts the terminal in raw mode once its input thread
-  // runs, which may be after the first line is drawn: keys typed before
-  // are echoed and held in the terminal's line buffer.
-  ASSERT_TRUE(session.WaitUntil(
-      [&] { return (session.SettingsNow().c_lflag & ECHO) == 0; }, 10s));
+  const int status_row = StartPlaying(session, Program("registered", 600000));
+  ASSERT_GE(status_row, 0) << session.Row(0);
 
   send_arrows(session);
   session.Send("x");
@@ -177,13 +187,8 @@ TEST_F(WineRun, KeysStillWorkAfterAThousandArrowKeys) {
 // once its input thread has the terminal in raw mode.
 TEST_F(WineRun, CtrlCEndsTheStatusLineClosesTheDeviceAndExitsWithZero) {
   pty::Session session(24, 80);
-  ASSERT_TRUE(session.Start(Program("registered", 60000)));
-  ASSERT_TRUE(session.WaitForText(kPlayLine, kStartTimeout));
-  const int status_row = session.FindRow(kPlayLine) + 1;
-  ASSERT_TRUE(session.WaitUntil(
-      [&] { return ShownHundredths(session.Row(status_row)) >= 0; }, 10s));
-  ASSERT_TRUE(session.WaitUntil(
-      [&] { return (session.SettingsNow().c_lflag & ECHO) == 0; }, 10s));
+  const int status_row = StartPlaying(session, Program("registered", 60000));
+  ASSERT_GE(status_row, 0) << session.Row(0);
 
   session.Send("\x03");
   EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
