@@ -14,6 +14,8 @@
 #include <sstream>
 #include <thread>
 
+#include "harness/exec.h"
+
 namespace bench {
 
 namespace {
@@ -30,12 +32,7 @@ pid_t Spawn(const std::vector<std::string>& argv,
   if (null >= 0) dup2(null, 2);
   for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
   if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
-  std::vector<char*> args;
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execvp(args[0], args.data());
-  _exit(127);
+  harness::ExecOrExit(argv);
 }
 
 // Ends the process group of `pid`: politely, then for good.

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "harness/exec.h"
+
 namespace tmux {
 
 namespace {
@@ -22,12 +24,7 @@ bool Run(const std::vector<std::string>& argv, std::string* out) {
     dup2(pipe_fds[1], 1);
     close(pipe_fds[0]);
     close(pipe_fds[1]);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
+    harness::ExecOrExit(argv);
   }
   close(pipe_fds[1]);
   std::string text;
