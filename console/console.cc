@@ -97,6 +97,16 @@ void ClearLineEnd() {
              static_cast<std::uint16_t>(y + 1));
 }
 
+void SetLineWrap(bool on) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(output, &mode)) return;
+  const DWORD wanted =
+      on ? mode | ENABLE_WRAP_AT_EOL_OUTPUT
+         : mode & ~static_cast<DWORD>(ENABLE_WRAP_AT_EOL_OUTPUT);
+  if (wanted != mode) SetConsoleMode(output, wanted);
+}
+
 std::uint16_t BufferWidth() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!ScreenInfo(&info) || info.dwSize.X <= 0) return 0;

@@ -27,6 +27,11 @@ void MoveCursor(std::uint16_t column, std::uint16_t row);
 // escape sequences with erase to the end of the line.
 void ClearLineEnd();
 
+// Turns the wrapping of text at the right edge of the buffer off or on
+// (ENABLE_WRAP_AT_EOL_OUTPUT); with it off, text that reaches the edge
+// overwrites the last column. Nothing where there is no screen buffer.
+void SetLineWrap(bool on);
+
 // The width of the screen buffer in columns; 0 when there is none.
 std::uint16_t BufferWidth();
 

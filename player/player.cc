@@ -67,6 +67,11 @@ void BlankRewrapped(std::uint16_t row, const ShownLine& shown,
 // of the line that stays on its row when a terminal rewraps the line. A
 // line that is already there, on the same row of a buffer as wide, is not
 // drawn again; in one column nothing fits, and nothing is drawn.
+//
+// Line wrap is off while the line is drawn. The window may shrink after
+// the pass read its width: the line then loses its end on its own row,
+// where with wrap on it would run onto the rows below, and in a window of
+// one row scroll copies of itself away, out of reach of later passes.
 void DrawPosition(char* reply, ShownLine& shown) {
   const std::uint16_t row = CursorRow();
   SendQuery(kPositionQuery, reply);
@@ -79,12 +84,14 @@ void DrawPosition(char* reply, ShownLine& shown) {
                        text == std::string_view(shown.text, shown.length)))
     return;
 
+  SetLineWrap(false);
   if (shown.row != 0 && row != 0 && width != 0 && width < shown.width)
     BlankRewrapped(row, shown, width);
   MoveCursor(1, row);
   WriteText(text);
   ClearLineEnd();
   MoveCursor(1, row);
+  SetLineWrap(true);
   shown.row = row;
   shown.width = width;
   shown.length = text.size();

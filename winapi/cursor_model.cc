@@ -22,14 +22,22 @@ void Fit(CursorModel& model, ScreenSize size) {
   model.size = size;
 }
 
-// Erase to the end of the line: the cursor stays where it is.
-constexpr std::string_view kEraseLineEnd = "\x1b[K";
+// Sequences after which the cursor stays where it is: erase to the end of
+// the line, and line wrap off and on.
+constexpr std::string_view kStill[] = {"\x1b[K", "\x1b[?7l", "\x1b[?7h"};
+
+// The length of the sequence of kStill at bytes[i], or 0.
+std::size_t StillAt(std::string_view bytes, std::size_t i) {
+  for (std::string_view still : kStill)
+    if (bytes.substr(i, still.size()) == still) return still.size();
+  return 0;
+}
 
 void Follow(CursorModel& model, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (bytes.substr(i, kEraseLineEnd.size()) == kEraseLineEnd) {
-      i += kEraseLineEnd.size() - 1;
+    if (const std::size_t still = StillAt(bytes, i); still > 0) {
+      i += still - 1;
     } else if (c == '\r') {
       model.column = 0;
       model.column_known = true;

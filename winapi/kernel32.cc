@@ -21,6 +21,7 @@
 #include "winapi/input_reader.h"
 #include "winapi/screen.h"
 #include "winapi/std_handles.h"
+#include "winapi/terminal_owner.h"
 
 namespace {
 
@@ -82,10 +83,35 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
   const int fd = term::FdOf(hConsoleHandle);
   if (!term::IsTerminal(fd)) return FALSE;
   // A terminal takes escape sequences, as a console does in this mode.
-  *lpMode = fd == 0 ? ENABLE_PROCESSED_INPUT
-                    : ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT |
-                          ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+  *lpMode = fd == 0
+                ? ENABLE_PROCESSED_INPUT
+                : ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+  if (fd != 0 && term::g_handler_state.unwrapped != fd)
+    *lpMode |= ENABLE_WRAP_AT_EOL_OUTPUT;
   return TRUE;
+}
+
+// On a screen, line wrap is the one mode that changes: off and on are
+// ESC [ ? 7 l and h, held with the output around them. The handlers that
+// give the terminal back turn it on again (terminal_owner.h).
+BOOL WINAPI SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
+  const int fd = term::FdOf(hConsoleHandle);
+  constexpr DWORD kFixed =
+      ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+  if (!term::IsScreen(fd) ||
+      (dwMode & ~(kFixed | ENABLE_WRAP_AT_EOL_OUTPUT)) != 0 ||
+      (dwMode & kFixed) != kFixed)
+    return FALSE;
+  const bool wrap = (dwMode & ENABLE_WRAP_AT_EOL_OUTPUT) != 0;
+  term::HandlerState& state = term::g_handler_state;
+  if (wrap == (state.unwrapped != fd)) return TRUE;
+  // Marked before the bytes go out, and cleared after: a handler that comes
+  // between turns wrap on once more, which does no harm.
+  if (!wrap) state.unwrapped = fd;
+  const std::string_view bytes = wrap ? "\x1b[?7h" : "\x1b[?7l";
+  const bool sent = term::Emit(fd, bytes.data(), bytes.size()) == bytes.size();
+  if (wrap && sent) state.unwrapped = -1;
+  return sent ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetConsoleScreenBufferInfo(

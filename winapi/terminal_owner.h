@@ -31,6 +31,7 @@ struct HandlerState {
   volatile sig_atomic_t protocol = 0;    // the terminal speaks the protocol
   volatile sig_atomic_t pushed = 0;      // the program's flags may be on
   volatile sig_atomic_t asking = 0;      // an answer may be on its way to us
+  volatile sig_atomic_t unwrapped = -1;  // the screen whose line wrap is off
   HeldOutput held;                       // output not yet written, the line
   std::atomic<int> leaving{0};           // a handler is ending the process
   std::atomic<int> left{0};              // and has given the terminal back
@@ -73,9 +74,10 @@ class HoldSignals {
 // before is not for the program.
 void TakeTerminal(bool drop_input);
 
-// Gives the terminal back: pops the flags and, in the foreground, restores
-// the settings found and drops unread input (an answer on its way is let in
-// first, so that it is dropped too).
+// Gives the terminal back: turns line wrap on where the program turned it
+// off, pops the flags and, in the foreground, restores the settings found
+// and drops unread input (an answer on its way is let in first, so that it
+// is dropped too).
 void GiveTerminal();
 
 // Drops the bytes the terminal sent that were not read yet, in the

@@ -125,6 +125,29 @@ TEST_F(PlayerPassTest, WithEscapeSequencesTheRowIsErasedNotPadded) {
   EXPECT_EQ(fake::console().bytes.find("   "), std::string::npos);
 }
 
+// A window narrowed after a pass read its width, before its write: the
+// line, on the buffer's last row, keeps to that row rather than scroll its
+// head out of reach of later passes; wrap is on again afterwards.
+TEST_F(PlayerPassTest, ANarrowingDuringAPassLeavesNoStaleLine) {
+  fake::console().y = 24;
+  fake::DeviceScript script;
+  script.length_ms = 40 * kPassMs;
+  script.override_command = [](const std::string& command, char* reply,
+                               UINT length) -> MCIERROR {
+    if (command != kPositionQuery) return static_cast<MCIERROR>(-1);
+    if (fake::NowMs() == 20 * kPassMs)
+      fake::console().before_write = [] { fake::Resize(20); };
+    fake::Reply(reply, length, "83456");
+    return 0;
+  };
+  fake::UseDevice(script);
+  fake::Type(100 * kPassMs, 'x');
+  RunPlayer();
+
+  for (int y = 0; y < 25; ++y) EXPECT_NE(fake::Row(y).rfind("Playing", 0), 0u);
+  EXPECT_TRUE(fake::console().wrap);
+}
+
 // A window made narrower: a terminal that rewraps its lines would have put
 // the rest of the old line on the rows below, and the next pass blanks
 // them (two, for 41 characters in 20 columns) and no more. In one column

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace fake {
 namespace {
@@ -56,6 +57,7 @@ void Put(char c) {
     if (++k.y >= k.height) Scroll();
   } else {
     k.rows[k.y][k.x] = c;
+    if (!k.wrap && k.x + 1 >= k.width) return;  // the last column, again
     if (++k.x >= k.width) {
       k.x = 0;
       if (++k.y >= k.height) Scroll();
@@ -231,9 +233,17 @@ BOOL WINAPI GetConsoleMode(HANDLE h, LPDWORD mode) {
                  : fake::IsOutput(h) ? g_console.output_is_console
                                      : false;
   if (!console) return FALSE;
-  *mode = fake::IsOutput(h) && g_console.takes_sequences
-              ? ENABLE_VIRTUAL_TERMINAL_PROCESSING
-              : 0;
+  *mode = 0;
+  if (fake::IsOutput(h) && g_console.takes_sequences)
+    *mode |= ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+  if (fake::IsOutput(h) && g_console.wrap) *mode |= ENABLE_WRAP_AT_EOL_OUTPUT;
+  return TRUE;
+}
+
+BOOL WINAPI SetConsoleMode(HANDLE h, DWORD mode) {
+  fake::Tick();
+  if (!fake::IsOutput(h) || !g_console.output_is_console) return FALSE;
+  g_console.wrap = (mode & ENABLE_WRAP_AT_EOL_OUTPUT) != 0;
   return TRUE;
 }
 
@@ -323,6 +333,7 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD length, LPDWORD written,
                       LPOVERLAPPED) {
   fake::Tick();
   if (!fake::IsOutput(h)) return FALSE;
+  if (auto hook = std::exchange(g_console.before_write, nullptr)) hook();
   const char* p = static_cast<const char*>(data);
   g_console.bytes.append(p, length);
   g_console.writes.emplace_back(p, length);

@@ -31,6 +31,9 @@ struct Console {
   // The console takes escape sequences (ESC [ K erases to the end of the
   // row), as a terminal does.
   bool takes_sequences = false;
+  bool wrap = true;  // ENABLE_WRAP_AT_EOL_OUTPUT
+  // Runs once, as the next WriteFile on standard output begins.
+  std::function<void()> before_write;
 
   std::deque<INPUT_RECORD> queue;
   // Records that arrive when the clock reaches a time, earliest first.

@@ -199,6 +199,22 @@ TEST(OnATerminal, HandlesAreConsolesAndTheCursorComesFromTheTerminal) {
   EXPECT_EQ(run.session.Row(2), "     X");
 }
 
+// With line wrap off a long line stays on its row; the terminal has wrap
+// on again when the program leaves it off and ends.
+TEST(OnATerminal, LineWrapOffKeepsTextOnItsRowUntilTheEnd) {
+  ProbeRun run(10, 40);
+  ASSERT_TRUE(run.Start({"wrap:0", "print:" + std::string(45, 'w')}));
+  EXPECT_EQ(run.Finish(), (std::vector<std::string>{"wrap 1 0", "print 1 45"}));
+  EXPECT_EQ(run.session.Row(0), std::string(40, 'w'));
+  EXPECT_EQ(run.session.Row(1), "");
+  const std::string sent = run.session.Transcript();
+  const std::size_t off = sent.rfind("\x1b[?7l");
+  const std::size_t on = sent.rfind("\x1b[?7h");
+  ASSERT_NE(off, std::string::npos);
+  ASSERT_NE(on, std::string::npos);
+  EXPECT_GT(on, off);
+}
+
 TEST(OnATerminal, PositionsOutsideTheScreenAreRefused) {
   ProbeRun run(10, 40);
   ASSERT_TRUE(run.Start({"move:3,4", "move:0,-1", "move:-1,0", "move:40,0",

@@ -3,6 +3,8 @@
 // so that a test can run it on a terminal or without one and read the
 // results. Commands:
 //   mode            GetConsoleMode on the three handles: "mode 1 1 1"
+//   wrap:0, wrap:1  SetConsoleMode on standard output, line wrap off or on:
+//                   "wrap OK WRAP-BIT-NOW"
 //   type            GetFileType on the three handles: "type 2 2 2"
 //   info[:H]        GetConsoleScreenBufferInfo on handle H (default 1):
 //                   "info OK X Y WIDTH HEIGHT MS"
@@ -63,6 +65,15 @@ void Run(const std::string& command) {
     std::fprintf(g_log, "mode %d %d %d\n", GetConsoleMode(Handle(0), &mode),
                  GetConsoleMode(Handle(1), &mode),
                  GetConsoleMode(Handle(2), &mode));
+  } else if (name == "wrap") {
+    DWORD mode = 0;
+    GetConsoleMode(Handle(1), &mode);
+    mode = arg == "1" ? mode | ENABLE_WRAP_AT_EOL_OUTPUT
+                      : mode & ~static_cast<DWORD>(ENABLE_WRAP_AT_EOL_OUTPUT);
+    BOOL ok = SetConsoleMode(Handle(1), mode);
+    GetConsoleMode(Handle(1), &mode);
+    std::fprintf(g_log, "wrap %d %lu\n", ok,
+                 static_cast<unsigned long>(mode & ENABLE_WRAP_AT_EOL_OUTPUT));
   } else if (name == "type") {
     std::fprintf(g_log, "type %u %u %u\n", GetFileType(Handle(0)),
                  GetFileType(Handle(1)), GetFileType(Handle(2)));

@@ -25,7 +25,8 @@ std::string Move(const CursorModel& model, int row, int column,
 TEST(CursorModel, FollowsPrintableTextAndCarriageReturnShortOfTheLastColumn) {
   CursorModel m;
   term::Learn(m, 5, 3, k24x40);
-  term::Follow(m, "Playing: 00:12.34");
+  // A redraw with line wrap off around it, and its erase, move nothing.
+  term::Follow(m, "\x1b[?7lPlaying: 00:12.34\x1b[K\x1b[?7h");
   EXPECT_TRUE(m.known);
   EXPECT_EQ(m.row, 5);
   EXPECT_EQ(m.column, 20);
