@@ -9,8 +9,8 @@ class Steady final : public Clock {
     return std::chrono::duration_cast<Nanos>(
         std::chrono::steady_clock::now().time_since_epoch());
   }
-  void WaitUntil(std::unique_lock<std::mutex>& lock,
-                 std::condition_variable& cv, Nanos deadline) override {
+  void WaitUntil(std::unique_lock<Mutex>& lock, CondVar& cv,
+                 Nanos deadline) override {
     if (deadline == kForever) {
       cv.wait(lock);
     } else {

@@ -5,8 +5,9 @@
 #define MCIPLAY_PVL_MCI_CLOCK_H
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
+
+#include "pvl_mci/mutex.h"
 
 namespace pvl {
 
@@ -20,8 +21,8 @@ class Clock {
   // Called with `lock` held on the mutex that guards what `cv` signals:
   // waits until Now() reaches `deadline` (kForever: no deadline) or `cv` is
   // notified. It may return early; the caller looks again.
-  virtual void WaitUntil(std::unique_lock<std::mutex>& lock,
-                         std::condition_variable& cv, Nanos deadline) = 0;
+  virtual void WaitUntil(std::unique_lock<Mutex>& lock, CondVar& cv,
+                         Nanos deadline) = 0;
 };
 
 // std::chrono::steady_clock.

@@ -74,7 +74,7 @@ ModuleDevice::ModuleDevice(std::unique_ptr<Renderer> renderer,
 
 ModuleDevice::~ModuleDevice() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<Mutex> lock(mutex_);
     quit_ = true;
     HaltLocked(mci::Mode::kStopped);
     mci::Post(done_, mci::Notice::kAborted);
@@ -91,7 +91,7 @@ void ModuleDevice::WakeLocked() {
 // them steps the run, reporting what was heard. The lock is let go while
 // the renderer works, so that no call waits on the sound output.
 void ModuleDevice::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<Mutex> lock(mutex_);
   std::uint64_t seen = 0;  // the generation before any call
   while (!quit_) {
     const Nanos now = clock_.Now();
@@ -167,7 +167,7 @@ std::uint32_t ModuleDevice::PositionLocked(Nanos now) {
 mci::Result ModuleDevice::Play(std::optional<std::uint32_t> from,
                                std::optional<std::uint32_t> to,
                                mci::Notify done) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   mci::Post(done_, done ? mci::Notice::kSuperseded : mci::Notice::kAborted);
   done_ = std::move(done);
   const std::uint32_t start = from ? *from : PositionLocked(clock_.Now());
@@ -184,14 +184,14 @@ mci::Result ModuleDevice::Play(std::optional<std::uint32_t> from,
 }
 
 mci::Result ModuleDevice::Stop() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   mci::Post(done_, mci::Notice::kAborted);
   HaltLocked(mci::Mode::kStopped);
   return mci::Ok();
 }
 
 mci::Result ModuleDevice::Pause() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   if (mode_ == mci::Mode::kPlaying || mode_ == mci::Mode::kPaused) {
     HaltLocked(mci::Mode::kPaused);
   }
@@ -199,13 +199,13 @@ mci::Result ModuleDevice::Pause() {
 }
 
 mci::Result ModuleDevice::Resume() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   if (mode_ == mci::Mode::kPaused) StartLocked(position_ms_, end_ms_);
   return mci::Ok();
 }
 
 mci::Result ModuleDevice::Seek(std::uint32_t position) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   mci::Post(done_, mci::Notice::kAborted);
   HaltLocked(mci::Mode::kStopped);
   position_ms_ = std::min(position, length_ms_);
@@ -213,26 +213,26 @@ mci::Result ModuleDevice::Seek(std::uint32_t position) {
 }
 
 mci::Mode ModuleDevice::GetMode() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   return mode_;
 }
 
 std::uint32_t ModuleDevice::Position() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   return PositionLocked(clock_.Now());
 }
 
 std::uint32_t ModuleDevice::Length() { return length_ms_; }
 
 mci::Notify ModuleDevice::TakeNotify() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   return std::exchange(done_, nullptr);
 }
 
 std::string ModuleDevice::Product() { return "pvl_mci module player"; }
 
 bool ModuleDevice::Settled() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Mutex> lock(mutex_);
   return waiting_ &&
          (wait_deadline_ == kForever || wait_deadline_ > clock_.Now());
 }

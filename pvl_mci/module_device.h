@@ -6,7 +6,6 @@
 #ifndef MCIPLAY_PVL_MCI_MODULE_DEVICE_H
 #define MCIPLAY_PVL_MCI_MODULE_DEVICE_H
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,6 +15,7 @@
 
 #include "mci/device.h"
 #include "pvl_mci/clock.h"
+#include "pvl_mci/mutex.h"
 #include "pvl_mci/output.h"
 
 namespace pvl {
@@ -82,8 +82,8 @@ class ModuleDevice final : public mci::Device {
   const std::uint32_t length_ms_;
 
   // Shared with the render thread, under `mutex_`.
-  std::mutex mutex_;
-  std::condition_variable cv_;
+  Mutex mutex_;
+  CondVar cv_;
   bool quit_ = false;
   mci::Mode mode_ = mci::Mode::kStopped;
   std::uint32_t position_ms_ = 0;  // while not playing

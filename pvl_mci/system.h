@@ -27,8 +27,16 @@ bool NameExists(const std::filesystem::path& path);
 // thread, never on one that renders or plays while the program goes on.
 void StartThreadsWithoutSignals(const std::function<void()>& start);
 
-// Starts the device's render thread, taking no signals.
+// Starts the device's render thread, taking no signals, and asks for
+// real-time scheduling for it where the system grants it.
 std::thread StartRenderThread(std::function<void()> body);
+
+#ifndef _WIN32
+// Asks for real-time scheduling of the calling thread, as sound servers'
+// clients do; nothing changes where it is not granted. The sound threads
+// then keep their buffers filled on a machine kept busy by other work.
+void MakeRealtime();
+#endif
 
 // This system's sound outputs, in the order "auto" and "device" try them.
 const std::vector<OutputKind>& SoundOutputs();

@@ -4,6 +4,7 @@
 #include "pvl_mci/system.h"
 
 #include <pthread.h>
+#include <pulse/util.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -36,9 +37,26 @@ void StartThreadsWithoutSignals(const std::function<void()>& start) {
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
+// libpulse asks for SCHED_RR where RLIMIT_RTPRIO or the privilege allows
+// it, else RealtimeKit over the system bus, which also limits how long such
+// a thread may run without sleeping (RLIMIT_RTTIME, 200 ms): the longest
+// the device's threads run at once is one buffer's rendering, a few ms.
+// The priority is below the servers' own threads (PulseAudio's default is
+// 5), and above every thread that is not real-time.
+void MakeRealtime() {
+  if (pa_thread_make_realtime(4) < 0) {
+    // Not granted: the thread goes on as it was.
+  }
+}
+
 std::thread StartRenderThread(std::function<void()> body) {
   std::thread thread;
-  StartThreadsWithoutSignals([&] { thread = std::thread(std::move(body)); });
+  StartThreadsWithoutSignals([&] {
+    thread = std::thread([body = std::move(body)] {
+      MakeRealtime();
+      body();
+    });
+  });
   return thread;
 }
 

@@ -19,8 +19,8 @@ class ManualClock final : public pvl::Clock {
     return now_;
   }
 
-  void WaitUntil(std::unique_lock<std::mutex>& lock,
-                 std::condition_variable& cv, pvl::Nanos deadline) override {
+  void WaitUntil(std::unique_lock<pvl::Mutex>& lock, pvl::CondVar& cv,
+                 pvl::Nanos deadline) override {
     Waiter self{&cv, lock.mutex(), deadline};
     {
       std::lock_guard<std::mutex> g(mutex_);
@@ -46,15 +46,15 @@ class ManualClock final : public pvl::Clock {
         if (w.deadline <= now_) due.push_back(w);
     }
     for (const Waiter& w : due) {
-      std::lock_guard<std::mutex> g(*w.mutex);
+      std::lock_guard<pvl::Mutex> g(*w.mutex);
       w.cv->notify_all();
     }
   }
 
  private:
   struct Waiter {
-    std::condition_variable* cv;
-    std::mutex* mutex;
+    pvl::CondVar* cv;
+    pvl::Mutex* mutex;
     pvl::Nanos deadline;
   };
   std::mutex mutex_;
