@@ -83,6 +83,14 @@ class Output {
   virtual void Finish(Nanos now) = 0;
   // What the listener has heard of this stream.
   virtual Progress Heard(Nanos now) = 0;
+
+  // How many times a stream of this output ran dry while it played, so far
+  // (a stream ended or drained included; the device tells which count).
+  virtual std::uint64_t Underruns() { return 0; }
+  // After an underrun: asks for a longer buffer (the sink's share stays as
+  // it is, so a close is as quick as before); false when it is as long as
+  // it gets.
+  virtual bool Grow() { return false; }
 };
 
 // Begins opening an output, trying the first `kinds` kinds of output it

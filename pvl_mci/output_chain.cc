@@ -50,6 +50,10 @@ class Chain final : public Output {
   }
   void Finish(Nanos now) override { current_->Finish(now); }
   Progress Heard(Nanos now) override { return current_->Heard(now); }
+  std::uint64_t Underruns() override {
+    return current_ ? current_->Underruns() : 0;
+  }
+  bool Grow() override { return current_ && current_->Grow(); }
 
  private:
   void Next() {

@@ -24,22 +24,27 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr std::size_t kFrameBytes = 2 * sizeof(float);
-// The latency asked for: long enough to ride out a busy machine; the
-// position line does not show it, as it shows what was heard. The server
-// splits it between the stream's buffer and the sink's.
+// The latency asked for at first: long enough to ride out a busy machine;
+// the position line does not show it, as it shows what was heard. The
+// server splits it between the stream's buffer and the sink's. After an
+// underrun it is doubled, up to kMaxLatencyFrames.
 constexpr std::size_t kLatencyFrames = 400 * kFramesPerMs;
+constexpr std::size_t kMaxLatencyFrames = 800 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
-// The server asks for more in pieces of at least this much. Both servers
-// then keep (400 - 2 * 180) / 2 = 20 ms in the sink, mixed ahead
-// (PulseAudio) or as the graph's cycle (PipeWire), and 380 ms in the
-// stream's buffer: a stream closed falls silent at once even on a sink
-// that cannot take back what it mixed. The server asks when 180 ms are
-// missing, with 200 ms still to play: with both cores busy, this process
-// or the server's main thread (which sends the requests; only its mixing
-// thread runs in real time) was seen held up for 110-130 ms, which with
-// pieces of 80 ms, asked for with 100 ms left, was heard as a gap.
-constexpr std::size_t kRequestFrames = 180 * kFramesPerMs;
+// What the sink keeps of the latency: both servers keep
+// (latency - 2 * request) / 2 there, mixed ahead (PulseAudio) or as the
+// graph's cycle (PipeWire), and the rest in the stream's buffer, which a
+// close drops. So the server asks for data in pieces of
+// latency / 2 - kSinkFrames (180 ms of 400), and a stream closed falls
+// silent within 20 ms even on a sink that cannot take back what it mixed.
+// The server asks when 180 ms are missing, with 200 ms still to play: with
+// both cores busy, this process or the server's main thread (which sends
+// the requests; only its mixing thread runs in real time) was seen held up
+// for 110-130 ms, which with pieces of 80 ms, asked for with 100 ms left,
+// was heard as a gap.
+constexpr std::size_t kSinkFrames = 20 * kFramesPerMs;
+constexpr std::size_t kRequestFrames = kLatencyFrames / 2 - kSinkFrames;
 // The server's requests come in steps, not as the clock goes: until the
 // next one is in, it is looked for this often.
 constexpr Nanos kRequestPoll = milliseconds(20);
@@ -106,12 +111,13 @@ class PulseOutput final : public Output {
     if (stream_ == nullptr) return Fail("pa_stream_new");
     pa_stream_set_latency_update_callback(stream_, &PulseOutput::OnTiming,
                                           this);
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(kLatencyFrames * kFrameBytes);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(kRequestFrames * kFrameBytes);
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    pa_stream_set_underflow_callback(
+        stream_,
+        [](pa_stream*, void* user) {
+          ++static_cast<PulseOutput*>(user)->underruns_;
+        },
+        this);
+    const pa_buffer_attr attr = Attributes();
     // No automatic timing reports: Heard asks for one at each wake of the
     // render thread, which is often enough.
     if (pa_stream_connect_playback(stream_, nullptr, &attr,
@@ -132,7 +138,7 @@ class PulseOutput final : public Output {
     // The stream's own buffer and the server's requests, as it granted them.
     if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_)) {
       capacity_ = std::clamp<std::size_t>(attr->tlength / kFrameBytes,
-                                          kMinFrames, kLatencyFrames);
+                                          kMinFrames, kMaxLatencyFrames);
       request_ = std::min<std::size_t>(attr->minreq / kFrameBytes, capacity_);
     }
     const std::size_t bytes = pa_stream_writable_size(stream_);
@@ -206,6 +212,30 @@ class PulseOutput final : public Output {
     return p;
   }
 
+  std::uint64_t Underruns() override {
+    Lock lock(loop_);
+    return underruns_;
+  }
+
+  // The stream's buffer grows and the requests with it; the sink's share
+  // stays.
+  bool Grow() override {
+    Lock lock(loop_);
+    if (latency_ >= kMaxLatencyFrames) return false;
+    latency_ = std::min(2 * latency_, kMaxLatencyFrames);
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
+      return true;  // the next stream has it
+    const pa_buffer_attr attr = Attributes();
+    pa_operation* op =
+        pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr);
+    if (op == nullptr) {
+      Fail("pa_stream_set_buffer_attr");
+      return false;
+    }
+    pa_operation_unref(op);
+    return true;
+  }
+
  private:
   // Begins connecting to the server, on a main loop of its own.
   void Connect() {
@@ -227,7 +257,24 @@ class PulseOutput final : public Output {
       return Fail("pa_context_connect");
     StartThreadsWithoutSignals(
         [this] { started_ = pa_threaded_mainloop_start(loop_) >= 0; });
-    if (!started_) Fail("pa_threaded_mainloop_start");
+    if (!started_) return Fail("pa_threaded_mainloop_start");
+    // The loop's thread sends what the device writes: it is as much a sound
+    // thread as the render thread.
+    Lock lock(loop_);
+    pa_threaded_mainloop_once_unlocked(
+        loop_, [](pa_threaded_mainloop*, void*) { MakeRealtime(); }, nullptr);
+  }
+
+  // What the stream asks of the server, for the latency reached so far.
+  pa_buffer_attr Attributes() const {
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(latency_ * kFrameBytes);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq =
+        static_cast<std::uint32_t>((latency_ / 2 - kSinkFrames) * kFrameBytes);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
   }
 
   class Lock {
@@ -265,6 +312,7 @@ class PulseOutput final : public Output {
     finishing_ = drained_ = stream_was_ready_ = false;
     if (stream_ == nullptr) return;
     pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -312,6 +360,8 @@ class PulseOutput final : public Output {
   std::size_t capacity_ = kLatencyFrames;
   std::size_t request_ = kRequestFrames;
   // Under the main loop's lock.
+  std::size_t latency_ = kLatencyFrames;
+  std::uint64_t underruns_ = 0;
   std::uint64_t written_ = 0;
   Progress heard_;
   bool finishing_ = false;

@@ -69,6 +69,19 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
   last_heard_ = base_;
   last_move_at_ = now;
   active_->Start(now);
+  seen_underruns_ = active_->Underruns();
+}
+
+// Underruns while the run plays count, and each grows the buffer; those
+// of the stream's end do not, nor those of a stop of this process (a new
+// stream starts after one: PlayOn).
+void Renderer::CountUnderruns() {
+  const std::uint64_t count = active_->Underruns();
+  if (count > seen_underruns_ && Real() && !finished_) {
+    stats_.underruns += count - seen_underruns_;
+    if (active_->Grow()) ++stats_.grown;
+  }
+  seen_underruns_ = count;
 }
 
 // The module goes to the start of a row (rows last up to seconds) at or
@@ -210,6 +223,7 @@ Renderer::Report Renderer::Step(Nanos now) {
     DropOutput(now);  // it failed while written to
     return Step(now);
   }
+  CountUnderruns();
 
   Progress seg = active_->Heard(now);
   const std::uint64_t heard = base_ + HeardBy(seg, now);

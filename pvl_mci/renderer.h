@@ -56,12 +56,22 @@ class Renderer {
   // Does what the run needs at `now`.
   Report Step(Nanos now);
 
+  // What the runs so far met with: underruns of a sound output while it
+  // played (not counting a stop of this process), and how often a buffer
+  // grew after one.
+  struct Stats {
+    std::uint64_t underruns = 0;
+    std::uint64_t grown = 0;
+  };
+  const Stats& stats() const { return stats_; }
+
  private:
   bool Real() const { return real_ && active_ == real_.get(); }
   void PollOutput(Nanos now);
   void DropOutput(Nanos now);
   void PlayOn(Output& output, std::uint64_t heard, Nanos now);
   void Reposition(std::uint64_t frame);
+  void CountUnderruns();
   bool Fill(Nanos now);
   std::size_t Render(std::size_t want, float* into);
   std::uint64_t KeptTime(Nanos now) const;
@@ -95,6 +105,8 @@ class Renderer {
   // was stopped (or starved), which is no fault of the output.
   Nanos due_ = kForever;
   bool output_failed_ = false;  // not reported yet
+  std::uint64_t seen_underruns_ = 0;
+  Stats stats_;
   std::vector<float> buffer_;
 };
 
