@@ -7,8 +7,9 @@
 // median of its three: the machine's other work comes and goes. A fourth
 // round runs each player under strace for what it writes to its terminal.
 // Then, for the program alone on the same sound server, in a pseudo-terminal
-// read through libvterm: key to close line, start to play line, and the
-// CPU of its prompt. Prints tables; nothing here passes or fails.
+// read through libvterm: key to close line, start to play line, the CPU of
+// its prompt, and the underruns its device counted. Prints tables; nothing
+// here passes or fails.
 //
 //   sound_bench PROGRAM MODULE
 //
@@ -188,6 +189,9 @@ void ProgramOnItsOwn(const std::string& program,
   using Clock = std::chrono::steady_clock;
   std::vector<std::string> env = server.ClientEnv();
   env.push_back("PVL_MCI_OUTPUT=pulse");
+  const std::string stats = dir + "/stats";
+  std::filesystem::remove(stats);
+  env.push_back("PVL_MCI_STATS=" + stats);
   std::vector<double> starts, keys;
   double prompt_pct = -1;
   for (int run = 0; run < 20; ++run) {
@@ -227,6 +231,13 @@ void ProgramOnItsOwn(const std::string& program,
               MedianOf(starts), "< 100 ms");
   std::printf("%-56s %11.3f%% %11s\n", "CPU while the prompt waits", prompt_pct,
               "< 0.05%");
+  // One line per run from the device as it closed: "underruns N grown M".
+  unsigned long long underruns = 0, n = 0;
+  std::ifstream in(stats);
+  for (std::string word; in >> word >> n;)
+    if (word == "underruns") underruns += n;
+  std::printf("%-56s %10llu %13s\n", "stream underruns in the 20 runs",
+              underruns, "0");
 }
 
 std::string Name(audio::ServerKind kind) {

@@ -37,7 +37,7 @@ TEST_P(Listening, TheWholePieceIsHeardAsRendered) {
       milliseconds(300));  // the last frames reach the recorder
   const Comparison c =
       Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
-  std::printf("whole piece: %s\n", Describe(c).c_str());
+  std::printf("whole piece: %s; %s", Describe(c).c_str(), Stats().c_str());
   ASSERT_TRUE(c.aligned);
   EXPECT_GE(c.snr_db, 60.0);
   EXPECT_TRUE(c.gaps.empty()) << Describe(c);
@@ -74,7 +74,7 @@ TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
   std::this_thread::sleep_for(milliseconds(300));
   const Comparison c =
       Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
-  std::printf("two busy cores: %s\n", Describe(c).c_str());
+  std::printf("two busy cores: %s; %s", Describe(c).c_str(), Stats().c_str());
   ASSERT_TRUE(c.aligned);
   EXPECT_TRUE(c.gaps.empty()) << Describe(c);
   EXPECT_GE(c.snr_db, 60.0);

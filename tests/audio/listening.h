@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -61,7 +62,14 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
     std::vector<std::string> env = server_.ClientEnv();
     env.push_back("PVL_MCI_OUTPUT=auto");
     env.push_back("ALSA_CONFIG_PATH=" + server_.Dir() + "/alsa.conf");
+    env.push_back("PVL_MCI_STATS=" + server_.Dir() + "/stats");
     return env;
+  }
+
+  // What the devices of the run counted as they closed, one line each.
+  std::string Stats() const {
+    std::ifstream in(server_.Dir() + "/stats");
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   // The position the line showed at `t` (the last reading by then).
