@@ -79,6 +79,32 @@ double SampleCost(const Samples& rec, const Samples& ref, long first,
   return energy > 0 ? cost / energy : std::numeric_limits<double>::infinity();
 }
 
+// Where the music goes on after a departure: the offset, within 3 s of
+// `offset`, at which a quarter of a second of the reference from `first`
+// matches the recording, to the frame; nothing where it matches nowhere.
+std::optional<long> Realign(const Samples& recording, const Samples& reference,
+                            const std::vector<double>& rec,
+                            const std::vector<double>& ref, long first,
+                            long offset) {
+  const long count = kRate / 4;
+  if (first + count > Frames(reference)) return std::nullopt;
+  const auto [lag, envelope_cost] =
+      BestBlockLag(rec, ref, first / kBlock, count / kBlock, offset / kBlock,
+                   3 * kRate / kBlock);
+  if (envelope_cost > 0.1) return std::nullopt;
+  long best = offset;
+  double cost = std::numeric_limits<double>::infinity();
+  for (long o = (lag - 2) * kBlock; o <= (lag + 2) * kBlock; ++o) {
+    const double c = SampleCost(recording, reference, first, count, o);
+    if (c < cost) {
+      cost = c;
+      best = o;
+    }
+  }
+  if (cost > 0.05) return std::nullopt;
+  return best;
+}
+
 }  // namespace
 
 std::optional<std::size_t> FirstSound(const Samples& s, float threshold,
@@ -144,45 +170,69 @@ Comparison Compare(const Samples& recording, const Samples& reference,
   if (!offset) return c;
   c.aligned = true;
   c.offset = *offset;
-  const long end = Frames(reference);
+  long at = c.offset;  // the offset where the comparison has got to
   auto rec_at = [&](long i) -> double {
-    const long j = i + 2 * c.offset;
+    const long j = i + 2 * at;
     return j >= 0 && j < static_cast<long>(recording.size())
                ? recording[static_cast<std::size_t>(j)]
                : 0.0;
   };
-  double signal = 0, noise = 0;
-  for (long i = 2 * static_cast<long>(from_frame); i < 2 * end; ++i) {
-    const double r = reference[static_cast<std::size_t>(i)];
-    const double d = rec_at(i) - r;
-    signal += r * r;
-    noise += d * d;
-  }
-  c.snr_db = noise > 0 ? 10 * std::log10(signal / noise) : 200.0;
-  // A window departs when its error is above a hundredth of its own energy
-  // (20 dB) and above a millionth of an average window's (-60 dB).
+  const long end = Frames(reference);
   const long windows = (end - static_cast<long>(from_frame)) / kWindow;
+  // Per 10 ms window: the reference's energy, and the error's at `at`.
+  std::vector<std::pair<double, double>> energies(
+      static_cast<std::size_t>(std::max(windows, 0L)));
+  auto measure = [&](long from_window) {
+    for (long w = from_window; w < windows; ++w) {
+      const long first = static_cast<long>(from_frame) + w * kWindow;
+      double s = 0, n = 0;
+      for (long i = 2 * first; i < 2 * (first + kWindow); ++i) {
+        const double r = reference[static_cast<std::size_t>(i)];
+        s += r * r;
+        n += (rec_at(i) - r) * (rec_at(i) - r);
+      }
+      energies[static_cast<std::size_t>(w)] = {s, n};
+    }
+  };
+  measure(0);
+  double signal = 0;
+  for (const auto& e : energies) signal += e.first;
+  // A window departs when its error is above a hundredth of its own energy
+  // (20 dB) and above a millionth of an average window's (-60 dB). After
+  // 2, 4, 8... windows of a departure the music is looked for again.
   const double floor =
       windows > 0 ? 1e-6 * signal / static_cast<double>(windows) : 0;
+  std::vector<double> rec_env, ref_env;  // made at the first departure
   Gap* open = nullptr;
+  long departed = 0;
   for (long w = 0; w < windows; ++w) {
     const long first = static_cast<long>(from_frame) + w * kWindow;
-    double s = 0, n = 0;
-    for (long i = 2 * first; i < 2 * (first + kWindow); ++i) {
-      const double r = reference[static_cast<std::size_t>(i)];
-      s += r * r;
-      n += (rec_at(i) - r) * (rec_at(i) - r);
-    }
-    if (n > 0.01 * s + floor) {
-      if (open == nullptr) {
-        c.gaps.push_back({first * 1000.0 / kRate, 0});
-        open = &c.gaps.back();
-      }
-      open->length_ms += 1000.0 * kWindow / kRate;
-    } else {
+    const auto [s, n] = energies[static_cast<std::size_t>(w)];
+    if (!(n > 0.01 * s + floor)) {
       open = nullptr;
+      continue;
     }
+    if (open == nullptr) {
+      c.gaps.push_back({first * 1000.0 / kRate, 0, 0});
+      open = &c.gaps.back();
+      departed = 0;
+    }
+    open->length_ms += 1000.0 * kWindow / kRate;
+    if (++departed < 2 || (departed & (departed - 1)) != 0) continue;
+    if (rec_env.empty()) {
+      rec_env = Envelope(recording);
+      ref_env = Envelope(reference);
+    }
+    const std::optional<long> moved =
+        Realign(recording, reference, rec_env, ref_env, first + kWindow, at);
+    if (!moved || *moved == at) continue;
+    open->shift_ms += static_cast<double>(*moved - at) * 1000.0 / kRate;
+    at = *moved;
+    measure(w + 1);
   }
+  double noise = 0;
+  for (const auto& e : energies) noise += e.second;
+  c.snr_db = noise > 0 ? 10 * std::log10(signal / noise) : 200.0;
   const auto rec_end = LastSound(recording, kQuiet);
   const auto ref_end = LastSound(reference, kQuiet);
   if (rec_end && ref_end) {
@@ -206,6 +256,10 @@ std::string Describe(const Comparison& c) {
     std::snprintf(line, sizeof line, "%s%.0f ms at %.0f ms",
                   i == 0 ? ": " : ", ", c.gaps[i].length_ms, c.gaps[i].at_ms);
     text += line;
+    if (c.gaps[i].shift_ms != 0) {
+      std::snprintf(line, sizeof line, " (then %+.1f ms)", c.gaps[i].shift_ms);
+      text += line;
+    }
   }
   return text;
 }

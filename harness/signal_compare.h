@@ -20,6 +20,9 @@ using Samples = std::vector<float>;
 struct Gap {
   double at_ms = 0;
   double length_ms = 0;
+  // How much later the music goes on after it than before it: + for a
+  // delay (silence inserted), - for a skip.
+  double shift_ms = 0;
 };
 
 struct Comparison {
@@ -42,7 +45,10 @@ std::optional<std::size_t> LastSound(const Samples& s, float threshold);
 std::optional<long> Align(const Samples& recording, const Samples& reference,
                           std::size_t from_frame);
 
-// Aligns, then compares from `from_frame` of the reference to its end.
+// Aligns, then compares from `from_frame` of the reference to its end. Where
+// the recording departs for a while, the music is looked for again within
+// a few seconds, so that a delay or a skip is one gap and a shift, and what
+// follows is compared where it is.
 Comparison Compare(const Samples& recording, const Samples& reference,
                    std::size_t from_frame);
 

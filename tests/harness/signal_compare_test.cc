@@ -103,6 +103,21 @@ TEST(SignalCompare, ASkipShowsFromThereOnAndShortensThePiece) {
   EXPECT_NEAR(c.length_error_ms, -5.0, 1.0);
 }
 
+// Silence inserted (a stream that ran dry): one short gap, the rest found
+// 40 ms later and compared there; nothing else departs.
+TEST(SignalCompare, ADelayIsOneGapAndTheRestIsComparedWhereItIs) {
+  Samples late = Piece();
+  late.insert(late.begin() + 2 * 900 * kMs, 2 * 40 * kMs, 0.0f);
+  const audio::Comparison c =
+      audio::Compare(After(50, late), Piece(), 200 * kMs);
+  ASSERT_TRUE(c.aligned);
+  ASSERT_EQ(c.gaps.size(), 1u) << audio::Describe(c);
+  EXPECT_NEAR(c.gaps[0].at_ms, 900, 10);
+  EXPECT_LE(c.gaps[0].length_ms, 60);
+  EXPECT_NEAR(c.gaps[0].shift_ms, 40, 0.1);
+  EXPECT_NEAR(c.length_error_ms, 40, 1.0);
+}
+
 TEST(SignalCompare, ALossBeforeTheComparedPartOnlyMovesTheStart) {
   // As a monitor that loses a little soon after a stream starts: compared
   // from 200 ms on, the rest matches at the shifted place.
