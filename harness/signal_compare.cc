@@ -79,6 +79,20 @@ double SampleCost(const Samples& rec, const Samples& ref, long first,
   return energy > 0 ? cost / energy : std::numeric_limits<double>::infinity();
 }
 
+// The offset, within two blocks of `lag_blocks`, at which `count` frames of
+// the reference from `first` best match the recording, and how badly.
+std::pair<long, double> ToTheFrame(const Samples& rec, const Samples& ref,
+                                   long first, long count, long lag_blocks) {
+  std::pair<long, double> best{lag_blocks * kBlock,
+                               std::numeric_limits<double>::infinity()};
+  for (long o = (lag_blocks - 2) * kBlock; o <= (lag_blocks + 2) * kBlock;
+       ++o) {
+    const double c = SampleCost(rec, ref, first, count, o);
+    if (c < best.second) best = {o, c};
+  }
+  return best;
+}
+
 // Where the music goes on after a departure: the offset, within 3 s of
 // `offset`, at which a quarter of a second of the reference from `first`
 // matches the recording, to the frame; nothing where it matches nowhere.
@@ -92,15 +106,7 @@ std::optional<long> Realign(const Samples& recording, const Samples& reference,
       BestBlockLag(rec, ref, first / kBlock, count / kBlock, offset / kBlock,
                    3 * kRate / kBlock);
   if (envelope_cost > 0.1) return std::nullopt;
-  long best = offset;
-  double cost = std::numeric_limits<double>::infinity();
-  for (long o = (lag - 2) * kBlock; o <= (lag + 2) * kBlock; ++o) {
-    const double c = SampleCost(recording, reference, first, count, o);
-    if (c < cost) {
-      cost = c;
-      best = o;
-    }
-  }
+  const auto [best, cost] = ToTheFrame(recording, reference, first, count, lag);
   if (cost > 0.05) return std::nullopt;
   return best;
 }
@@ -148,17 +154,8 @@ std::optional<long> Align(const Samples& recording, const Samples& reference,
   // Then to the frame, on a quarter of a second.
   const long frames = std::min<long>(
       kRate / 4, Frames(reference) - static_cast<long>(from_frame));
-  long offset = best.first * kBlock;
-  double cost = std::numeric_limits<double>::infinity();
-  for (long o = best.first * kBlock - 2 * kBlock;
-       o <= best.first * kBlock + 2 * kBlock; ++o) {
-    const double c = SampleCost(recording, reference,
-                                static_cast<long>(from_frame), frames, o);
-    if (c < cost) {
-      cost = c;
-      offset = o;
-    }
-  }
+  const auto [offset, cost] = ToTheFrame(
+      recording, reference, static_cast<long>(from_frame), frames, best.first);
   if (cost > 0.5) return std::nullopt;
   return offset;
 }
