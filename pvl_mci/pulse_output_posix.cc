@@ -44,7 +44,10 @@ constexpr Nanos kConnectTimeout = milliseconds(1000);
 // for 110-130 ms, which with pieces of 80 ms, asked for with 100 ms left,
 // was heard as a gap.
 constexpr std::size_t kSinkFrames = 20 * kFramesPerMs;
-constexpr std::size_t kRequestFrames = kLatencyFrames / 2 - kSinkFrames;
+constexpr std::size_t RequestFrames(std::size_t latency) {
+  return latency / 2 - kSinkFrames;
+}
+constexpr std::size_t kRequestFrames = RequestFrames(kLatencyFrames);
 // The server's requests come in steps, not as the clock goes: until the
 // next one is in, it is looked for this often.
 constexpr Nanos kRequestPoll = milliseconds(20);
@@ -272,7 +275,7 @@ class PulseOutput final : public Output {
     attr.tlength = static_cast<std::uint32_t>(latency_ * kFrameBytes);
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq =
-        static_cast<std::uint32_t>((latency_ / 2 - kSinkFrames) * kFrameBytes);
+        static_cast<std::uint32_t>(RequestFrames(latency_) * kFrameBytes);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     return attr;
   }

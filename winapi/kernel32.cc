@@ -108,7 +108,7 @@ BOOL WINAPI SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
   // Marked before the bytes go out, and cleared after: a handler that comes
   // between turns wrap on once more, which does no harm.
   if (!wrap) state.unwrapped = fd;
-  const std::string_view bytes = wrap ? "\x1b[?7h" : "\x1b[?7l";
+  const std::string_view bytes = wrap ? term::kWrapOn : term::kWrapOff;
   const bool sent = term::Emit(fd, bytes.data(), bytes.size()) == bytes.size();
   if (wrap && sent) state.unwrapped = -1;
   return sent ? TRUE : FALSE;

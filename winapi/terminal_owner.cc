@@ -42,7 +42,6 @@ bool IsFault(int sig) {
 // keys (4) and all keys as escape codes (8).
 constexpr char kPushFlags[] = "\x1b[>15u";
 constexpr char kPop[] = "\x1b[<u";
-constexpr char kWrapOn[] = "\x1b[?7h";
 constexpr char kPopThenAsk[] = "\x1b[<u\x1b[c";
 // How long giving the terminal back waits for the answer after the pop.
 constexpr long long kPopWaitMs = 200;
@@ -350,7 +349,7 @@ void GiveTerminal() {
   // Line wrap on again where the program had turned it off (SetConsoleMode
   // in kernel32.cc); after the output held, which may turn it off still.
   if (const int screen = H().unwrapped; screen >= 0)
-    WriteWhole(screen, kWrapOn, sizeof kWrapOn - 1, /*wait_for_room=*/false);
+    WriteWhole(screen, kWrapOn.data(), kWrapOn.size(), /*wait_for_room=*/false);
   const int fd = H().fd;
   if (fd < 0) return;
   const bool foreground = InForeground(fd);

@@ -13,6 +13,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <string_view>
 
 #include "winapi/held_output.h"
 
@@ -44,6 +45,11 @@ struct HandlerState {
 static_assert(std::atomic<int>::is_always_lock_free);
 
 extern HandlerState g_handler_state;
+
+// Line wrap off and on (DECAWM), which SetConsoleMode sends and the
+// handlers undo.
+inline constexpr std::string_view kWrapOff = "\x1b[?7l";
+inline constexpr std::string_view kWrapOn = "\x1b[?7h";
 
 // Installs the handlers (each unless the signal was ignored at start, as a
 // shell does for background jobs) and ignores SIGPIPE. With `terminal`,
