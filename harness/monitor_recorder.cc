@@ -3,6 +3,7 @@
 #include <pulse/context.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
+#include <pulse/util.h>
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +44,14 @@ bool MonitorRecorder::Start(const std::string& socket,
   bool ok = pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
                                nullptr) >= 0 &&
             pa_threaded_mainloop_start(loop_) >= 0;
+  // The recorder stands for the listener's ear, which loses nothing: its
+  // thread runs real-time where that is granted, as the servers' and the
+  // player's sound threads do, so that on a busy machine it is not the
+  // first to fall behind.
+  if (ok)
+    pa_threaded_mainloop_once_unlocked(
+        loop_, [](pa_threaded_mainloop*, void*) { pa_thread_make_realtime(5); },
+        nullptr);
   pa_threaded_mainloop_unlock(loop_);
   const auto give_up = steady_clock::now() + std::chrono::seconds(5);
   bool stream_made = false;

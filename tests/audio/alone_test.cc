@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fstream>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "harness/reference_render.h"
 #include "harness/signal_compare.h"
@@ -45,15 +49,45 @@ TEST_P(Listening, TheWholePieceIsHeardAsRendered) {
   EXPECT_TRUE(run.Leave());
 }
 
-// A busy loop per core, each a program in a session of its own as a
-// user's other work is, for the whole 20 s: nothing is lost.
+// How many cores other work keeps busy now, from half a second of the
+// system's time counts.
+int BusyCores() {
+  const auto idle_and_total = [] {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    long long value = 0, idle = 0, total = 0;
+    stat >> cpu;
+    for (int field = 0; field < 8 && stat >> value; ++field) {
+      total += value;
+      if (field == 3 || field == 4) idle += value;  // idle, iowait
+    }
+    return std::pair(idle, total);
+  };
+  const auto [idle0, total0] = idle_and_total();
+  std::this_thread::sleep_for(milliseconds(500));
+  const auto [idle1, total1] = idle_and_total();
+  const double busy =
+      total1 > total0 ? 1.0 - double(idle1 - idle0) / double(total1 - total0)
+                      : 0.0;
+  return static_cast<int>(std::lround(busy * sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+// Every core busy for the whole 20 s, with a loop for each core that other
+// work leaves idle, each a program in a session of its own as a user's
+// other work is: nothing is lost. The loops top the machine up rather than
+// add to what already runs: with two more loops beside them, PulseAudio's
+// main thread (which sends the stream's requests) was seen waiting 340 ms
+// to run while runnable, and the server then let the stream run dry for up
+// to a second, which no client buffer rides out.
 using ListeningOnPulseAudio = Listening;
 TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
   const std::vector<std::uint8_t> piece =
       xmgen::WriteXm(xmgen::DensePiece(8, 20));
   const Samples reference = RenderReference(piece);
   std::vector<pid_t> loops;
-  for (int i = 0; i < 2; ++i) {
+  const int idle_cores = std::max(
+      0, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)) - BusyCores());
+  for (int i = 0; i < idle_cores; ++i) {
     const pid_t pid = fork();
     if (pid == 0) {
       setsid();
@@ -74,7 +108,8 @@ TEST_P(ListeningOnPulseAudio, NoGapWithBothCoresBusy) {
   std::this_thread::sleep_for(milliseconds(300));
   const Comparison c =
       Compare(RecordingSince(run.PlayedAt()), reference, kComparedFrom);
-  std::printf("two busy cores: %s; %s", Describe(c).c_str(), Stats().c_str());
+  std::printf("busy cores, %d of the test's own: %s; %s", idle_cores,
+              Describe(c).c_str(), Stats().c_str());
   ASSERT_TRUE(c.aligned);
   EXPECT_TRUE(c.gaps.empty()) << Describe(c);
   EXPECT_GE(c.snr_db, 60.0);
