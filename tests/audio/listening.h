@@ -66,6 +66,20 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
     return env;
   }
 
+  // Where no server answers the program, ALSA's default device leading to
+  // this test's server instead, as on a machine whose ALSA goes through a
+  // sound server of another user's or session's.
+  std::vector<std::string> AlsaRouteEnv() const {
+    const std::string conf = server_.Dir() + "/alsa-route.conf";
+    const std::string to =
+        " { type pulse; server \"unix:" + server_.Socket() + "\" }\n";
+    std::ofstream(conf) << "pcm.!default" << to << "ctl.!default" << to;
+    return {"PULSE_SERVER=unix:" + server_.Dir() + "/no-server",
+            "PULSE_CLIENTCONFIG=" + server_.Dir() + "/client.conf",
+            "PVL_MCI_OUTPUT=auto",
+            "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" + conf};
+  }
+
   // What the devices of the run counted as they closed, one line each.
   std::string Stats() const {
     std::ifstream in(server_.Dir() + "/stats");
