@@ -9,8 +9,8 @@
 //                                     records the null sink's monitor
 //   audio_tool render MODULE OUT.f32  libopenmpt's own rendering
 //   audio_tool compare RECORDING.f32 MODULE|REFERENCE.f32 [FROM_MS]
-//                                     aligns and compares (from 200 ms on
-//                                     by default); exit status 0 when the
+//                                     aligns and compares (from the first
+//                                     frame by default); exit status 0 when the
 //                                     SNR is at least 60 dB with no gap
 //
 // Raw files are 32-bit float, little-endian, interleaved stereo, 48 kHz.
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     return Record(argv[2], std::atof(argv[3]), argv[4]);
   if (verb == "render" && argc == 4) return Render(argv[2], argv[3]);
   if (verb == "compare" && (argc == 4 || argc == 5))
-    return Compare(argv[2], argv[3], argc == 5 ? std::atof(argv[4]) : 200.0);
+    return Compare(argv[2], argv[3], argc == 5 ? std::atof(argv[4]) : 0.0);
   std::fprintf(stderr,
                "usage: %s serve [pipewire] | record SOCKET SECONDS OUT.f32 | "
                "render MODULE OUT.f32 |"

@@ -22,9 +22,6 @@
 
 namespace audio {
 
-// The comparisons start 200 ms into the piece.
-constexpr std::size_t kComparedFrom = 200 * 48;
-
 // Starts and recordings run against both; the other tests against
 // PulseAudio.
 inline std::vector<ServerKind> ServerKinds() {
