@@ -57,6 +57,7 @@ class AlsaOutput final : public Output {
     snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
     if (avail == -EPIPE) {
       // It ran dry (the last frame was heard): it starts again once full.
+      ++xruns_;
       if (int e = snd_pcm_prepare(pcm_); e < 0) {
         Fail("snd_pcm_prepare", e);
         return 0;
@@ -80,8 +81,10 @@ class AlsaOutput final : public Output {
   void Write(const float* frames, std::size_t count, Nanos) override {
     if (failed_) return;
     snd_pcm_sframes_t n = snd_pcm_writei(pcm_, frames, count);
-    if (n == -EPIPE && snd_pcm_prepare(pcm_) == 0)
+    if (n == -EPIPE && snd_pcm_prepare(pcm_) == 0) {
+      ++xruns_;
       n = snd_pcm_writei(pcm_, frames, count);
+    }
     if (n < 0) return Fail("snd_pcm_writei", static_cast<int>(n));
     written_ += static_cast<std::uint64_t>(n);
     if (static_cast<std::size_t>(n) < count) Fail("snd_pcm_writei", -EIO);
@@ -92,6 +95,10 @@ class AlsaOutput final : public Output {
     if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) return;
     if (int e = snd_pcm_start(pcm_); e < 0) Fail("snd_pcm_start", e);
   }
+
+  // Each time the device ran dry; the renderer counts those of a run that
+  // plays on, not those of its end or of a stopped process.
+  std::uint64_t Underruns() override { return xruns_; }
 
   Progress Heard(Nanos now) override {
     snd_pcm_sframes_t delay = 0;
@@ -134,6 +141,7 @@ class AlsaOutput final : public Output {
   snd_pcm_t* pcm_ = nullptr;
   std::size_t capacity_ = 0;
   std::uint64_t written_ = 0;
+  std::uint64_t xruns_ = 0;
   bool failed_ = false;
   const char* failed_call_ = "";
   int error_ = 0;
