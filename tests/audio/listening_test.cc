@@ -58,7 +58,7 @@ TEST_P(ListeningOnPulseAudio, StartsOnALSAAreHeardToo) {
 // half second, each onset on the monitor against the line at that moment.
 // On PulseAudio only: PipeWire's PulseAudio service (0.3.65) reports no
 // sink latency in a stream's timing, so the line runs ahead there by up
-// to one cycle of its graph (measured: +30 to +40 ms at 2048 frames).
+// to one cycle of its graph.
 TEST_P(ListeningOnPulseAudio, ThePositionShownIsWhatIsHeard) {
   constexpr int kNotes = 8;
   PlayerRun run;
