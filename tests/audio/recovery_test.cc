@@ -7,12 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "harness/reference_render.h"
+#include "harness/signal_compare.h"
 #include "tests/audio/listening.h"
 #include "tests/support/expected_lines.h"
 #include "xmgen/pieces.h"
@@ -102,29 +102,30 @@ TEST_P(Listening, AServerThatHangsHoldsUpNothing) {
 
 // Stopped (as by Ctrl+Z, or the machine suspended) the program goes on
 // where the sound ran dry, as music through a sound card does: what was
-// queued is heard, then nothing, and it is not skipped over.
-void StopAndContinue(PlayerRun& run, long& before, long& after) {
+// queued is heard, then nothing, and it is not skipped over. Gives the
+// moment of the stop.
+SteadyTime StopAndContinue(PlayerRun& run, long& before, long& after) {
   Wait(milliseconds(1000));
   before = run.ShownNow();
+  const SteadyTime stopped = steady_clock::now();
   kill(run.Pid(), SIGSTOP);
   Wait(milliseconds(3000));
   kill(run.Pid(), SIGCONT);
   Wait(milliseconds(500));
   after = run.ShownNow();
+  return stopped;
 }
 
 // How long the recording stays silent from the first 50 ms without sound
 // at or after `from`.
 double SilenceMs(const Samples& rec, std::size_t from) {
-  const auto sound = [&](std::size_t f) {
-    return std::fabs(rec[2 * f]) > 1e-4f || std::fabs(rec[2 * f + 1]) > 1e-4f;
-  };
-  const std::size_t frames = rec.size() / 2;
-  std::size_t quiet = from, f = from;
-  for (; f < frames && f - quiet < 50 * 48; ++f)
-    if (sound(f)) quiet = f + 1;
-  while (f < frames && !sound(f)) ++f;
-  return static_cast<double>(f - quiet) / 48.0;
+  for (std::size_t quiet = from;;) {
+    const std::optional<std::size_t> sound = FirstSound(rec, 1e-4f, quiet);
+    if (!sound) return 0;
+    if (*sound - quiet >= 50 * 48)
+      return static_cast<double>(*sound - quiet) / 48.0;
+    quiet = *sound + 1;
+  }
 }
 
 TEST_P(Listening, AfterTheProgramWasStoppedTheMusicGoesOnWhereItWas) {
@@ -132,8 +133,7 @@ TEST_P(Listening, AfterTheProgramWasStoppedTheMusicGoesOnWhereItWas) {
   PlayerRun run;
   ASSERT_TRUE(run.Start(piece, Env()));
   long before = 0, after = 0;
-  const auto stopped = steady_clock::now() + milliseconds(1000);
-  StopAndContinue(run, before, after);
+  const SteadyTime stopped = StopAndContinue(run, before, after);
   EXPECT_GT(after, before);
   EXPECT_LT(after - before, 1000) << "the 3 s stopped were skipped";
   // And it is heard again, from the frame where the sound ran dry: the
