@@ -90,11 +90,12 @@ class AlsaOutput final : public Output {
     if (static_cast<std::size_t>(n) < count) Fail("snd_pcm_writei", -EIO);
   }
 
-  // A stream shorter than the buffer starts without waiting to fill it.
-  void Finish(Nanos) override {
+  void Trigger(Nanos) override {
     if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) return;
     if (int e = snd_pcm_start(pcm_); e < 0) Fail("snd_pcm_start", e);
   }
+  // A stream shorter than the buffer starts without waiting to fill it.
+  void Finish(Nanos now) override { Trigger(now); }
 
   // Each time the device ran dry; the renderer counts those of a run that
   // plays on, not those of its end or of a stopped process.

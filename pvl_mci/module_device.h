@@ -35,7 +35,7 @@ class ModuleDevice final : public mci::Device {
   static mci::Result Create(const std::vector<std::uint8_t>& data,
                             std::unique_ptr<Output> output, Clock& clock,
                             std::unique_ptr<ModuleDevice>& device) {
-    return Create(data, std::move(output), nullptr, clock, device);
+    return Create(data, std::move(output), {}, clock, device);
   }
 
   // Stops playback (what is queued is dropped) and ends the render thread.

@@ -53,7 +53,7 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
                        OutputOpener& reopen) {
   const std::string mode = choice != nullptr && *choice ? choice : "auto";
   output.reset();
-  reopen = nullptr;
+  reopen = {};
   if (mode == "null") {
     output = MakeSilentOutput();
     return mci::Ok();
@@ -71,12 +71,13 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
                                               names.substr(0, last) + " or " +
                                               names.substr(last + 2) + ".");
   }
-  reopen = [kinds](std::size_t count) {
+  reopen.open = [kinds](std::size_t count) {
     return OpenChain(
         {kinds.begin(), kinds.begin() + static_cast<std::ptrdiff_t>(
                                             std::min(count, kinds.size()))});
   };
-  std::unique_ptr<Output> first = reopen(kAllKinds);
+  reopen.server_came = WatchForServers();
+  std::unique_ptr<Output> first = reopen.open(kAllKinds);
   Clock& clock = SteadyClock();
   const Nanos give_up = clock.Now() + std::chrono::seconds(3);
   Output::State state = first->Poll(clock.Now());
@@ -89,7 +90,7 @@ mci::Result MakeOutput(const char* choice, std::unique_ptr<Output>& output,
     return mci::Ok();
   }
   if (mode == "auto") return mci::Ok();  // silently, until one opens
-  reopen = nullptr;
+  reopen = {};
   // The calls that failed, where the reply has room for them.
   const auto text = [](const std::string& why) {
     return "No sound output: " + why + ".";

@@ -79,6 +79,9 @@ class Output {
   virtual std::size_t Room(Nanos now) = 0;
   virtual Nanos WhenRoom(std::size_t frames, Nanos now) = 0;
   virtual void Write(const float* frames, std::size_t count, Nanos now) = 0;
+  // Plays what was written at once, where a stream waits for its buffer
+  // to fill before it starts.
+  virtual void Trigger(Nanos) {}
   // Nothing more will be written to this stream: the rest plays out.
   virtual void Finish(Nanos now) = 0;
   // What the listener has heard of this stream.
@@ -93,10 +96,17 @@ class Output {
   virtual bool Grow() { return false; }
 };
 
-// Begins opening an output, trying the first `kinds` kinds of output it
-// knows one after the other (all of them: kAllKinds).
+// Opens outputs after the first. `open` begins opening one, trying the
+// first `kinds` kinds of output it knows one after the other (all of them:
+// kAllKinds). `server_came`, where the system can tell (else empty), says
+// whether a sound server may have come since it was last asked: a socket
+// made where clients look for one, or a sound card added.
 constexpr std::size_t kAllKinds = ~std::size_t{0};
-using OutputOpener = std::function<std::unique_ptr<Output>(std::size_t kinds)>;
+struct OutputOpener {
+  std::function<std::unique_ptr<Output>(std::size_t kinds)> open;
+  std::function<bool()> server_came;
+  explicit operator bool() const { return static_cast<bool>(open); }
+};
 
 // Plays nothing, paced by the clock, as a sound card with a buffer of
 // Capacity() would: a frame is heard once its time has come since Start,

@@ -48,6 +48,7 @@ class Chain final : public Output {
   void Write(const float* frames, std::size_t count, Nanos now) override {
     current_->Write(frames, count, now);
   }
+  void Trigger(Nanos now) override { current_->Trigger(now); }
   void Finish(Nanos now) override { current_->Finish(now); }
   Progress Heard(Nanos now) override { return current_->Heard(now); }
   std::uint64_t Underruns() override {

@@ -179,11 +179,7 @@ class PulseOutput final : public Output {
   // buffer starts at once.
   void Finish(Nanos) override {
     Lock lock(loop_);
-    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
-      return;
-    pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr);
-    if (trigger == nullptr) return Fail("pa_stream_trigger");
-    pa_operation_unref(trigger);
+    if (!TriggerLocked()) return;
     finishing_ = true;
     drain_ = pa_stream_drain(
         stream_,
@@ -192,6 +188,11 @@ class PulseOutput final : public Output {
         },
         this);
     if (drain_ == nullptr) Fail("pa_stream_drain");
+  }
+
+  void Trigger(Nanos) override {
+    Lock lock(loop_);
+    TriggerLocked();
   }
 
   Progress Heard(Nanos) override {
@@ -303,6 +304,20 @@ class PulseOutput final : public Output {
     if (!failed_call_.empty()) return;
     failed_call_ = call;
     reason_ = reason;
+  }
+
+  // Starts playback before the buffer is full (the stream's prebuffer);
+  // false when there is no stream to start.
+  bool TriggerLocked() {
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
+      return false;
+    pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr);
+    if (trigger == nullptr) {
+      Fail("pa_stream_trigger");
+      return false;
+    }
+    pa_operation_unref(trigger);
+    return true;
   }
 
   void DropStream() {

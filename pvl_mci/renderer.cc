@@ -18,8 +18,21 @@ constexpr std::size_t kChunkFrames = 10 * kFramesPerMs;
 // failed; after kSuspect the position already keeps real time without it.
 constexpr Nanos kStall = milliseconds(1000);
 constexpr Nanos kSuspect = milliseconds(200);
-// At most one attempt to open a sound output a second.
+// At most one attempt to open a sound output a second; for a second after
+// a sign that a server has come (its socket made: it may not answer yet),
+// one every kQuickRetry.
 constexpr Nanos kRetry = milliseconds(1000);
+constexpr Nanos kQuickRetry = milliseconds(100);
+constexpr Nanos kQuickFor = milliseconds(1000);
+// A stream joining the music plays silence, kept kLeadFrames ahead of what
+// is heard, until it tells when its frames are heard; it is looked at every
+// kLeadPoll meanwhile. The music then begins at a frame heard at least
+// kLeadMargin from now. (How long a stream takes to be heard cannot be
+// known before: on PulseAudio, 6-28 ms on a quiet machine and up to 45 ms
+// on a busy one, by where the sink stands in its mixing.)
+constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
+constexpr Nanos kLeadPoll = milliseconds(5);
+constexpr Nanos kLeadMargin = milliseconds(10);
 // Asked back this much later than due: the process was not running.
 constexpr Nanos kLate = milliseconds(300);
 // How often an opening output, or one that is not moving, is looked at.
@@ -57,6 +70,8 @@ void Renderer::Begin(std::uint32_t from_ms, std::uint32_t to_ms, Nanos now) {
 void Renderer::End() {
   if (running_ && active_ != nullptr) active_->Halt();
   running_ = false;
+  placing_ = false;
+  leaving_.reset();
 }
 
 // The music goes on through `output` from `heard` frames into the run.
@@ -70,6 +85,56 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
   last_move_at_ = now;
   active_->Start(now);
   seen_underruns_ = active_->Underruns();
+  placing_ = false;
+  joined_at_ = Nanos{0};
+}
+
+// The music goes on through real_, now ready, from the place real time has
+// reached when its first frame is heard (Lead). What played so far (an
+// output left, or the stand-in) plays on until then.
+void Renderer::MoveTo(Nanos now) {
+  const Progress line{KeptTime(now), now, true, run_frames_};
+  active_ = nullptr;  // not halted
+  PlayOn(*real_, 0, now);
+  line_ = line;
+  placing_ = true;
+}
+
+// Feeds a stream joining the music silence until it tells when its frames
+// are heard, then places the music after the silence; true when there is
+// room for the music at once. Until then the stream's frames are counted
+// from base_ 0, and the position keeps real time by line_.
+bool Renderer::Lead(Nanos now) {
+  const Progress seg = active_->Heard(now);
+  const std::uint64_t lead = written_ - base_;
+  const Nanos at = lead > 0 && seg.moving && seg.limit > seg.frames
+                       ? WhenHeard(seg, lead)
+                       : kForever;
+  if (at != kForever && at >= now + kLeadMargin) {
+    // The music frame due at `at` follows the silence (a move within the
+    // first lead of a run comes in a little late).
+    const std::uint64_t place = std::min(HeardBy(line_, at), run_frames_);
+    base_ = place > lead ? place - lead : 0;
+    written_ = base_ + lead;
+    Reposition(written_);
+    last_heard_ = base_ + HeardBy(seg, now);
+    last_move_at_ = now;
+    placing_ = false;
+    joined_at_ = at;
+    return true;
+  }
+  const std::uint64_t ahead = HeardBy(seg, now) + kLeadFrames;
+  const auto silence = static_cast<std::size_t>(std::min<std::uint64_t>(
+      ahead > lead ? ahead - lead : 0,
+      std::min(active_->Room(now), active_->Capacity())));
+  if (silence == 0) return false;
+  if (buffer_.size() < 2 * silence) buffer_.resize(2 * silence);
+  std::fill(buffer_.begin(), buffer_.begin() + 2 * silence, 0.0f);
+  active_->Write(buffer_.data(), silence, now);
+  written_ += silence;
+  // Played at once: a stream waits for its buffer to fill first.
+  active_->Trigger(now);
+  return false;
 }
 
 // Underruns while the run plays count, and each grows the buffer; those
@@ -77,7 +142,7 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
 // stream starts after one: PlayOn).
 void Renderer::CountUnderruns() {
   const std::uint64_t count = active_->Underruns();
-  if (count > seen_underruns_ && Real() && !finished_) {
+  if (count > seen_underruns_ && Real() && !finished_ && !placing_) {
     stats_.underruns += count - seen_underruns_;
     if (active_->Grow()) ++stats_.grown;
   }
@@ -113,20 +178,29 @@ void Renderer::PollOutput(Nanos now) {
   // (Not while the last frames play out on the one there is.)
   if (better_ && real_ && !(running_ && Real() && finished_) &&
       better_->Poll(now) == Output::State::kReady) {
-    if (running_ && Real())
-      PlayOn(*better_, KeptTime(now), now);
-    else if (Real())
-      active_ = nullptr;
-    real_ = std::move(better_);
+    const bool playing = running_ && Real();
+    leaving_ = std::exchange(real_, std::move(better_));
+    if (playing) {
+      MoveTo(now);
+    } else {
+      if (active_ == leaving_.get()) active_ = nullptr;
+      leaving_.reset();
+    }
+  }
+  const bool looking = !real_ || (!better_ && real_->Rank() > 0);
+  if (looking && reopen_.server_came && reopen_.server_came()) {
+    next_attempt_ = now;
+    quick_until_ = now + kQuickFor;
   }
   if (reopen_ && now >= next_attempt_) {
+    const Nanos retry = now < quick_until_ ? kQuickRetry : kRetry;
     if (!real_) {
-      next_attempt_ = now + kRetry;
-      real_ = reopen_(kAllKinds);
+      next_attempt_ = now + retry;
+      real_ = reopen_.open(kAllKinds);
       if (real_->Poll(now) == Output::State::kFailed) real_.reset();
     } else if (!better_ && real_->Rank() > 0) {
-      next_attempt_ = now + kRetry;
-      better_ = reopen_(real_->Rank());
+      next_attempt_ = now + retry;
+      better_ = reopen_.open(real_->Rank());
     }
   }
 }
@@ -142,10 +216,13 @@ void Renderer::DropOutput(Nanos now) {
 }
 
 // What has been heard by `now` had the output gone on as the clock does
-// since it was last seen to move.
+// since it was last seen to move (or, while a stream joins the music, as
+// real time has it).
 std::uint64_t Renderer::KeptTime(Nanos now) const {
-  return std::min(HeardBy({last_heard_, last_move_at_, true, run_frames_}, now),
-                  run_frames_);
+  const Progress kept =
+      placing_ ? line_
+               : Progress{last_heard_, last_move_at_, true, run_frames_};
+  return std::min(HeardBy(kept, now), run_frames_);
 }
 
 std::size_t Renderer::Render(std::size_t want, float* into) {
@@ -178,6 +255,7 @@ std::size_t Renderer::Render(std::size_t want, float* into) {
 // true when there is room for more at once.
 bool Renderer::Fill(Nanos now) {
   if (finished_) return false;
+  if (placing_ && !Lead(now)) return false;
   const std::size_t room = std::min(active_->Room(now), active_->Capacity());
   if (buffer_.size() < 2 * room) buffer_.resize(2 * room);
   std::size_t count = 0;
@@ -212,12 +290,19 @@ Renderer::Report Renderer::Step(Nanos now) {
     // dry (or went on without us). As on a sound card, the music goes on
     // from the first frame not written yet, and the output is not to blame.
     last_move_at_ = now;
-    if (Real() && !finished_) PlayOn(*real_, written_, now);
+    if (placing_) {
+      // No music had gone out to the stream yet: it joins the music where
+      // real time had it at the stop.
+      line_ = {HeardBy(line_, due_), now, true, run_frames_};
+      MoveTo(now);
+    } else if (Real() && !finished_) {
+      PlayOn(*real_, written_, now);
+    }
   }
   PollOutput(now);
   if (real_ && !Real() && !finished_ &&
       real_->Poll(now) == Output::State::kReady)
-    PlayOn(*real_, KeptTime(now), now);
+    MoveTo(now);
   const bool more = Fill(now);
   if (Real() && real_->Poll(now) == Output::State::kFailed) {
     DropOutput(now);  // it failed while written to
@@ -225,7 +310,9 @@ Renderer::Report Renderer::Step(Nanos now) {
   }
   CountUnderruns();
 
-  Progress seg = active_->Heard(now);
+  const Progress seg = active_->Heard(now);
+  if (leaving_ && (!Real() || (!placing_ && now >= joined_at_)))
+    leaving_.reset();
   const std::uint64_t heard = base_ + HeardBy(seg, now);
   if (heard != last_heard_) {
     last_heard_ = heard;
@@ -242,6 +329,9 @@ Renderer::Report Renderer::Step(Nanos now) {
   }
   if (Real() && !done && now - last_move_at_ > kSuspect)
     report.heard = {last_heard_, last_move_at_, true, run_frames_};
+  // Until a stream joining the music is heard, the line keeps real time.
+  if (placing_ || now < joined_at_)
+    report.heard = {HeardBy(line_, now), now, true, run_frames_};
   report.output_failed = std::exchange(output_failed_, false);
   if (done) {
     report.done = true;
@@ -272,6 +362,8 @@ Nanos Renderer::NextWake(const Progress& seg, bool more, Nanos now) const {
       if (at > now) wake = std::min(wake, at + milliseconds(1));
   }
   if ((real_ && !Real()) || better_) wake = std::min(wake, now + kPoll);
+  if (placing_) wake = std::min(wake, now + kLeadPoll);
+  if (leaving_ && joined_at_ > now) wake = std::min(wake, joined_at_);
   if (reopen_ && (!real_ || real_->Rank() > 0))
     wake = std::min(wake, std::max(next_attempt_, now + kPoll));
   return wake;

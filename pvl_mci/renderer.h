@@ -6,10 +6,12 @@
 // The run plays through the sound output while it works. When the output
 // fails (its server is gone, or it takes no frame for a second while frames
 // wait), the run goes on silently from the place the music has reached in
-// real time, and a new output is opened at most once a second; once one is
-// ready, the music goes on there from the place reached. An output that is
-// not the first choice (ALSA while the sound server is away) is left in
-// the same way for a better one as soon as that opens.
+// real time, and a new output is opened once a second, or at once on a
+// sign that a server has come. Once one is ready, the music goes on there
+// from the place real time reaches when its first frame is heard. An
+// output that is not the first choice (ALSA while the sound server is
+// away) is left in the same way for a better one as soon as that opens,
+// and plays on until the better one is heard.
 #ifndef MCIPLAY_PVL_MCI_RENDERER_H
 #define MCIPLAY_PVL_MCI_RENDERER_H
 
@@ -70,6 +72,8 @@ class Renderer {
   void PollOutput(Nanos now);
   void DropOutput(Nanos now);
   void PlayOn(Output& output, std::uint64_t heard, Nanos now);
+  void MoveTo(Nanos now);
+  bool Lead(Nanos now);
   void Reposition(std::uint64_t frame);
   void CountUnderruns();
   bool Fill(Nanos now);
@@ -81,8 +85,10 @@ class Renderer {
   std::unique_ptr<Output> real_;      // the sound output, while there is one
   std::unique_ptr<Output> stand_in_;  // silent, while there is none
   std::unique_ptr<Output> better_;    // opening, to take over from real_
+  std::unique_ptr<Output> leaving_;   // left for real_, heard until it is
   OutputOpener reopen_;
   Nanos next_attempt_{0};
+  Nanos quick_until_{0};      // a server may have come: attempts come quicker
   Output* active_ = nullptr;  // the one the run plays through
 
   // The run: frames of the piece from start_ms_, run_frames_ of them; of
@@ -105,6 +111,11 @@ class Renderer {
   // was stopped (or starved), which is no fault of the output.
   Nanos due_ = kForever;
   bool output_failed_ = false;  // not reported yet
+  // A stream joining the music where real time has it: the line it is to
+  // join, and when the music's first frame in it is heard (once known).
+  bool placing_ = false;
+  Progress line_;
+  Nanos joined_at_{0};
   std::uint64_t seen_underruns_ = 0;
   Stats stats_;
   std::vector<float> buffer_;

@@ -38,6 +38,11 @@ std::thread StartRenderThread(std::function<void()> body);
 void MakeRealtime();
 #endif
 
+// Whether a sound server may have come since the last call: a socket made
+// where its clients look for one, a sound card added. Never waits. Empty
+// where the system cannot tell; attempts then only keep time.
+std::function<bool()> WatchForServers();
+
 // This system's sound outputs, in the order "auto" and "device" try them.
 const std::vector<OutputKind>& SoundOutputs();
 

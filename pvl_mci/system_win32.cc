@@ -47,6 +47,9 @@ std::thread StartRenderThread(std::function<void()> body) {
   });
 }
 
+// waveOut's default device is there or not: nothing to watch for.
+std::function<bool()> WatchForServers() { return {}; }
+
 const std::vector<OutputKind>& SoundOutputs() {
   static const std::vector<OutputKind> kinds = {{"waveout", &OpenWaveOutput}};
   return kinds;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -27,9 +28,10 @@ struct Script {
   Nanos fails_at = pvl::kForever;
   Nanos stands_still_at = pvl::kForever;
   std::size_t rank = 0;
-  // Seen: when its stream started, the first frames written to it since,
-  // and whether the device let go of it.
+  // Seen: when its stream started, the silence written to it first, the
+  // first frames written after that, and whether the device let go of it.
   std::vector<Nanos> starts;
+  std::size_t lead = 0;
   std::vector<float> first_frames;
   bool destroyed = false;
 };
@@ -48,6 +50,7 @@ class ScriptedOutput final : public pvl::Output {
   std::size_t Capacity() const override { return inner_->Capacity(); }
   void Start(Nanos now) override {
     s_.starts.push_back(now);
+    s_.lead = 0;
     s_.first_frames.clear();
     inner_->Start(now);
   }
@@ -59,10 +62,14 @@ class ScriptedOutput final : public pvl::Output {
     return inner_->WhenRoom(frames, now);
   }
   void Write(const float* frames, std::size_t count, Nanos now) override {
+    inner_->Write(frames, count, now);
+    for (; count > 0 && s_.first_frames.empty() && frames[0] == 0.0f &&
+           frames[1] == 0.0f;
+         --count, frames += 2)
+      ++s_.lead;
     const std::size_t keep =
         std::min<std::size_t>(2 * count, 9600 - s_.first_frames.size());
     s_.first_frames.insert(s_.first_frames.end(), frames, frames + keep);
-    inner_->Write(frames, count, now);
   }
   void Finish(Nanos now) override { inner_->Finish(now); }
   pvl::Progress Heard(Nanos now) override {
@@ -87,17 +94,18 @@ class OutputRecovery : public ::testing::Test {
   void Open(Script& first) {
     const Nanos t0 = clock_.Now();
     first.ready_at = t0;
-    auto reopen = [this](std::size_t kinds) -> std::unique_ptr<pvl::Output> {
+    auto open = [this](std::size_t kinds) -> std::unique_ptr<pvl::Output> {
       attempts_.push_back(clock_.Now());
       kinds_.push_back(kinds);
       Script& s = next_.at(std::min(attempts_.size() - 1, next_.size() - 1));
       return std::make_unique<ScriptedOutput>(s);
     };
-    ASSERT_EQ(pvl::ModuleDevice::Create(piece_,
-                                        std::make_unique<ScriptedOutput>(first),
-                                        reopen, clock_, device_)
-                  .error,
-              0u);
+    ASSERT_EQ(
+        pvl::ModuleDevice::Create(
+            piece_, std::make_unique<ScriptedOutput>(first),
+            {open, [this] { return sign_.exchange(false); }}, clock_, device_)
+            .error,
+        0u);
     ASSERT_EQ(device_->Play({}, {}).error, 0u);
     ASSERT_TRUE(Settle(*device_));
   }
@@ -114,15 +122,17 @@ class OutputRecovery : public ::testing::Test {
       }
     }
   }
-  // The new output was written the piece from where its stream started:
-  // the same music as played on without a break (close to it: the notes
-  // are picked up anew), not silence, nor music from elsewhere.
+  // The new output was written the piece, after a lead of silence, from
+  // where real time was when that lead had played: the same music as
+  // played on without a break (close to it: the notes are picked up anew),
+  // not silence, nor music from elsewhere.
   void ExpectTheMusicFromItsStart(const Script& s) {
     ASSERT_FALSE(s.starts.empty());
     const auto at_ms =
         std::chrono::duration_cast<milliseconds>(s.starts.front() - start_)
             .count();
-    const std::size_t from = static_cast<std::size_t>(at_ms) * 48 * 2;
+    const std::size_t from =
+        (static_cast<std::size_t>(at_ms) * 48 + s.lead) * 2;
     ASSERT_EQ(s.first_frames.size(), 9600u);
     ASSERT_LE(from + 9600, reference_.size());
     double signal = 0, noise = 0;
@@ -143,6 +153,7 @@ class OutputRecovery : public ::testing::Test {
   std::vector<Script> next_;
   std::vector<Nanos> attempts_;
   std::vector<std::size_t> kinds_;
+  std::atomic<bool> sign_{false};  // that a server may have come
   std::uint32_t played_ = 0;
   std::unique_ptr<pvl::ModuleDevice> device_;
 };
@@ -163,6 +174,26 @@ TEST_F(OutputRecovery, AFailedOutputIsOpenedAgainOnceASecondAndTheMusicGoesOn) {
   EXPECT_EQ(kinds_, std::vector<std::size_t>(3, pvl::kAllKinds));
   ASSERT_EQ(next_[2].starts.size(), 1u);
   EXPECT_GE(next_[2].starts[0], start_ + milliseconds(2700));
+  ExpectTheMusicFromItsStart(next_[2]);
+}
+
+// A sign that a server has come brings the next attempt forward, and more
+// follow quickly while the server does not answer yet.
+TEST_F(OutputRecovery, ASignOfAServerIsFollowedAtOnce) {
+  Script first;
+  first.fails_at = start_ + milliseconds(600);
+  next_.resize(3);
+  next_[0].fails_at = next_[1].fails_at = start_;
+  Open(first);
+  ASSERT_NO_FATAL_FAILURE(PlayFor(1000));
+  ASSERT_EQ(attempts_.size(), 1u);
+  sign_ = true;
+  ASSERT_NO_FATAL_FAILURE(PlayFor(400));
+  ASSERT_EQ(attempts_.size(), 3u);
+  // The device looks for the sign at each of its steps, 100 ms apart at
+  // most while it plays silently.
+  EXPECT_LE(attempts_[1] - (start_ + milliseconds(1000)), milliseconds(110));
+  EXPECT_LE(attempts_[2] - attempts_[1], milliseconds(110));
   ExpectTheMusicFromItsStart(next_[2]);
 }
 
