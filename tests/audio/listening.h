@@ -63,15 +63,17 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
     return env;
   }
 
-  // Where no server answers the program, ALSA's default device leading to
-  // this test's server instead, as on a machine whose ALSA goes through a
-  // sound server of another user's or session's.
-  std::vector<std::string> AlsaRouteEnv() const {
+  // Where no server answers the program (it looks for its own at
+  // `own_socket`, none by default), ALSA's default device leading to this
+  // test's server instead, as on a machine whose ALSA goes through a sound
+  // server of another user's or session's.
+  std::vector<std::string> AlsaRouteEnv(std::string own_socket = {}) const {
     const std::string conf = server_.Dir() + "/alsa-route.conf";
     const std::string to =
         " { type pulse; server \"unix:" + server_.Socket() + "\" }\n";
     std::ofstream(conf) << "pcm.!default" << to << "ctl.!default" << to;
-    return {"PULSE_SERVER=unix:" + server_.Dir() + "/no-server",
+    if (own_socket.empty()) own_socket = server_.Dir() + "/no-server";
+    return {"PULSE_SERVER=unix:" + own_socket,
             "PULSE_CLIENTCONFIG=" + server_.Dir() + "/client.conf",
             "PVL_MCI_OUTPUT=auto",
             "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" + conf};
