@@ -29,10 +29,13 @@ constexpr Nanos kQuickFor = milliseconds(1000);
 // kLeadPoll meanwhile. The music then begins at a frame heard at least
 // kLeadMargin from now. (How long a stream takes to be heard cannot be
 // known before: on PulseAudio, 6-28 ms on a quiet machine and up to 45 ms
-// on a busy one, by where the sink stands in its mixing.)
+// on a busy one, by where the sink stands in its mixing.) Where the stream
+// tells no more than that all of it was heard (PipeWire counts what it took
+// as heard), or tells nothing for kLeadLongest, the music begins at once.
 constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
+constexpr Nanos kLeadLongest = milliseconds(200);
 // Asked back this much later than due: the process was not running.
 constexpr Nanos kLate = milliseconds(300);
 // How often an opening output, or one that is not moving, is looked at.
@@ -107,10 +110,10 @@ void Renderer::MoveTo(Nanos now) {
 bool Renderer::Lead(Nanos now) {
   const Progress seg = active_->Heard(now);
   const std::uint64_t lead = written_ - base_;
-  const Nanos at = lead > 0 && seg.moving && seg.limit > seg.frames
-                       ? WhenHeard(seg, lead)
-                       : kForever;
-  if (at != kForever && at >= now + kLeadMargin) {
+  const bool told = lead > 0 && seg.moving && seg.limit > seg.frames;
+  const Nanos at = told ? std::max(WhenHeard(seg, lead), now) : now;
+  if ((told && (at >= now + kLeadMargin || HeardBy(seg, now) >= lead)) ||
+      now - line_.at > kLeadLongest) {
     // The music frame due at `at` follows the silence (a move within the
     // first lead of a run comes in a little late).
     const std::uint64_t place = std::min(HeardBy(line_, at), run_frames_);
