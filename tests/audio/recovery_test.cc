@@ -83,15 +83,20 @@ struct Comeback {
 
 // Back within a second of the server's answer, at the place due (`due_ms`
 // from the start's line), and the line kept moving throughout.
-// Measured: back 25-128 ms after the answer; placed within 8 ms, quiet or
-// with both cores busy; the line still for 42-57 ms at most quiet (a pass
-// of the display), and up to 148 ms with both cores busy, where the
-// machine held the program or this test's reader (docs/testing.md).
-void ExpectBackInTime(const Comeback& c, double due_ms = 0) {
+// Measured on PulseAudio: back 25-128 ms after the answer; placed within
+// 8 ms, quiet or with both cores busy; the line still for 42-57 ms at most
+// quiet (a pass of the display), and up to 148 ms with both cores busy,
+// where the machine held the program or this test's reader
+// (docs/testing.md). PipeWire starts a stream on its graph's next cycle
+// (the harness's last 170 ms) and counts what it takes as heard, so the
+// place is known only to a cycle or two there: measured -121 to +33 ms off,
+// the line still for up to 243 ms.
+void ExpectBackInTime(const Comeback& c, ServerKind kind, double due_ms = 0) {
+  const bool pulse = kind == ServerKind::kPulseAudio;
   EXPECT_LE(c.sound_ms, 1000.0);
   ASSERT_TRUE(c.place_ms);
-  EXPECT_NEAR(*c.place_ms, due_ms, 20.0);
-  EXPECT_LT(c.still_ms, 250.0);
+  EXPECT_NEAR(*c.place_ms, due_ms, pulse ? 20.0 : 400.0);
+  EXPECT_LT(c.still_ms, pulse ? 250.0 : 400.0);
 }
 
 // Waits for the sound on the recorder, started on the new server at
@@ -120,7 +125,8 @@ std::optional<Comeback> MeasureComeback(const PlayerRun& run,
   return c;
 }
 
-TEST_P(Listening, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
+using ListeningOnBoth = Listening;
+TEST_P(ListeningOnBoth, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
   const std::vector<std::uint8_t> module = Continuous();
   const Samples piece = RenderReference(module);
   PlayerRun run;
@@ -147,7 +153,7 @@ TEST_P(Listening, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
   const std::optional<Comeback> back =
       MeasureComeback(run, recorder_, piece, *start, restarted, killed);
   ASSERT_TRUE(back) << "no sound within 3 s of the new server";
-  ExpectBackInTime(*back);
+  ExpectBackInTime(*back, GetParam());
   ExpectOnlyTheProgramsLines(run.Screen());
   EXPECT_TRUE(run.StopWithKey());
   EXPECT_TRUE(run.Leave());
@@ -171,7 +177,7 @@ TEST_P(Listening, AServerStartedLateIsHeardAtTheRightPlace) {
   const std::optional<Comeback> back = MeasureComeback(
       run, recorder_, piece, run.PlayedAt(), answered, run.PlayedAt());
   ASSERT_TRUE(back) << "no sound within 3 s of the server";
-  ExpectBackInTime(*back);
+  ExpectBackInTime(*back, GetParam());
   EXPECT_TRUE(run.StopWithKey());
   EXPECT_TRUE(run.Leave());
 }
@@ -205,7 +211,7 @@ TEST_P(Listening, TheMusicMovesFromALSAToAServerThatComes) {
   const std::optional<double> alsa =
       PlaceOf(recorder_, *last - 1200 * 48, piece, *start);
   ASSERT_TRUE(alsa);
-  ExpectBackInTime(*back, *alsa);
+  ExpectBackInTime(*back, GetParam(), *alsa);
   const double silence =
       Ms(back->sound_at - *recorder_.TimeOfFrame(*last)).count();
   std::printf(
@@ -333,6 +339,8 @@ TEST(SilentOutput, AfterTheProgramWasStoppedItGoesOnWhereItWas) {
   EXPECT_TRUE(run.Leave());
 }
 
+INSTANTIATE_TEST_SUITE_P(Servers, ListeningOnBoth,
+                         ::testing::ValuesIn(ServerKinds()), ServerName);
 INSTANTIATE_TEST_SUITE_P(Servers, Listening,
                          ::testing::Values(ServerKind::kPulseAudio),
                          ServerName);
