@@ -36,8 +36,10 @@ constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
 constexpr Nanos kLeadLongest = milliseconds(200);
-// Asked back this much later than due: the process was not running.
+// Asked back this much later than due: the process was not running. The
+// music then comes in again over kFadeFrames, without a click.
 constexpr Nanos kLate = milliseconds(300);
+constexpr std::uint64_t kFadeFrames = 5 * kFramesPerMs;
 // How often an opening output, or one that is not moving, is looked at.
 constexpr Nanos kPoll = milliseconds(20);
 // The longest sleep while a sound output plays: a server gone is noticed.
@@ -88,6 +90,7 @@ void Renderer::PlayOn(Output& output, std::uint64_t heard, Nanos now) {
   last_move_at_ = now;
   active_->Start(now);
   seen_underruns_ = active_->Underruns();
+  fade_in_ = 0;
   placing_ = false;
   joined_at_ = Nanos{0};
 }
@@ -274,6 +277,12 @@ bool Renderer::Fill(Nanos now) {
       break;
     }
   }
+  for (std::size_t i = 0; i < count && fade_in_ > 0; ++i, --fade_in_) {
+    const float gain =
+        1.0f - static_cast<float>(fade_in_) / static_cast<float>(kFadeFrames);
+    buffer_[2 * i] *= gain;
+    buffer_[2 * i + 1] *= gain;
+  }
   if (count > 0) active_->Write(buffer_.data(), count, now);
   written_ += count;
   if (ended || written_ >= run_frames_) {
@@ -300,6 +309,7 @@ Renderer::Report Renderer::Step(Nanos now) {
       MoveTo(now);
     } else if (Real() && !finished_) {
       PlayOn(*real_, written_, now);
+      fade_in_ = kFadeFrames;
     }
   }
   PollOutput(now);

@@ -104,6 +104,7 @@ class Renderer {
   // over, when it could not go exactly to the place asked.
   std::uint64_t lead_ = 0;
   std::uint64_t skip_ = 0;
+  std::uint64_t fade_in_ = 0;  // frames still to come in softly
   // The last change seen in what was heard, and when it happened.
   std::uint64_t last_heard_ = 0;
   Nanos last_move_at_{0};

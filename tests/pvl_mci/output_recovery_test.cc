@@ -197,6 +197,27 @@ TEST_F(OutputRecovery, ASignOfAServerIsFollowedAtOnce) {
   ExpectTheMusicFromItsStart(next_[2]);
 }
 
+// After a stop of this process, the music comes in again over a few
+// milliseconds, not with a click: the first frame written is silent, and
+// the first 5 ms hold less than half the energy of the next 5.
+TEST_F(OutputRecovery, AfterAStopTheMusicComesInWithoutAClick) {
+  Script first;
+  Open(first);
+  ASSERT_NO_FATAL_FAILURE(PlayFor(500));
+  clock_.Advance(milliseconds(2000));
+  ASSERT_TRUE(Settle(*device_));
+  ASSERT_EQ(first.starts.size(), 2u);
+  EXPECT_GE(first.lead, 1u);
+  ASSERT_GE(first.first_frames.size(), 4u * 240);
+  double early = 0, later = 0;
+  for (std::size_t i = 0; i < 2 * 240; ++i) {
+    early += first.first_frames[i] * first.first_frames[i];
+    later += first.first_frames[i + 480] * first.first_frames[i + 480];
+  }
+  EXPECT_LT(early, later / 2);
+  device_.reset();  // while `first` is there to see it go
+}
+
 TEST_F(OutputRecovery, AnOutputThatStandsStillIsLetGoAfterASecond) {
   Script first;
   first.stands_still_at = start_ + milliseconds(500);
