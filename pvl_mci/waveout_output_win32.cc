@@ -117,16 +117,23 @@ class WaveOutput final : public Output {
 
   // Every queued block comes back done, and the position starts again.
   void Halt() override {
+    dry_ = true;  // emptied on purpose
     if (wave_ == nullptr) return;
     if (MMRESULT r = waveOutReset(wave_); r != MMSYSERR_NOERROR)
       Fail("waveOutReset", r);
   }
 
+  // The render thread asks before it writes: a queue found empty since the
+  // last block went to the device ran dry, and counts once.
   std::size_t Room(Nanos) override {
     std::size_t free_blocks = 0;
     while (free_blocks < kBlocks &&
            !InQueue(blocks_[(next_ + free_blocks) % kBlocks]))
       ++free_blocks;
+    if (free_blocks == kBlocks && !dry_) {
+      dry_ = true;
+      ++underruns_;
+    }
     return free_blocks == 0 ? 0 : free_blocks * kBlockFrames - filled_;
   }
 
@@ -161,6 +168,8 @@ class WaveOutput final : public Output {
     Release();
     finished_ = true;
   }
+
+  std::uint64_t Underruns() override { return underruns_; }
 
   Progress Heard(Nanos now) override {
     const DWORD samples = Samples();
@@ -240,6 +249,7 @@ class WaveOutput final : public Output {
       Fail("waveOutWrite", r);
     next_ = (next_ + 1) % kBlocks;
     filled_ = 0;
+    dry_ = false;
   }
 
   // The device's count of samples played since the last reset.
@@ -272,6 +282,8 @@ class WaveOutput final : public Output {
   Nanos moved_at_{0};
   bool finished_ = false;
   bool held_ = false;  // paused until the first write
+  bool dry_ = false;   // nothing queued, and already counted
+  std::uint64_t underruns_ = 0;
   bool failed_ = false;
   std::string failed_call_;
   std::string reason_;
