@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -46,13 +47,22 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
   void SetUp() override {
     if (!SoundServer::Installed(GetParam()))
       GTEST_SKIP() << KindName(GetParam()) << " is not installed";
-    std::string error;
-    ASSERT_TRUE(server_.Start(error)) << error;
-    ASSERT_TRUE(
-        recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error))
-        << error;
+    StartServerAndRecorder();
+    ASSERT_FALSE(HasFailure());
     std::ofstream(server_.Dir() + "/alsa.conf")
         << "pcm.!default { type hw card 99 }\n";
+  }
+
+  // Starts the server (again, after a kill or a stop) and the recorder on
+  // its sink; gives when the server answered.
+  SteadyTime StartServerAndRecorder() {
+    std::string error;
+    EXPECT_TRUE(server_.Start(error)) << error;
+    const SteadyTime answered = std::chrono::steady_clock::now();
+    EXPECT_TRUE(
+        recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error))
+        << error;
+    return answered;
   }
 
   std::vector<std::string> Env() const {

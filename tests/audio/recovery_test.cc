@@ -143,12 +143,8 @@ TEST_P(ListeningOnBoth, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
   EXPECT_NEAR(b - a, 2000, 100);
   ExpectOnlyTheProgramsLines(run.Screen());
 
-  std::string error;
-  ASSERT_TRUE(server_.Start(error)) << error;
-  const SteadyTime restarted = steady_clock::now();
-  ASSERT_TRUE(
-      recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error))
-      << error;
+  const SteadyTime restarted = StartServerAndRecorder();
+  ASSERT_FALSE(HasFailure());
   const std::optional<Comeback> back =
       MeasureComeback(run, recorder_, piece, *start, restarted, killed);
   ASSERT_TRUE(back) << "no sound within 3 s of the new server";
@@ -167,12 +163,8 @@ TEST_P(Listening, AServerStartedLateIsHeardAtTheRightPlace) {
   PlayerRun run;
   ASSERT_TRUE(run.Start(module, Env()));
   Wait(milliseconds(2500));
-  std::string error;
-  ASSERT_TRUE(server_.Start(error)) << error;
-  const SteadyTime answered = steady_clock::now();
-  ASSERT_TRUE(
-      recorder_.Start(server_.Socket(), SoundServer::MonitorSource(), error))
-      << error;
+  const SteadyTime answered = StartServerAndRecorder();
+  ASSERT_FALSE(HasFailure());
   const std::optional<Comeback> back = MeasureComeback(
       run, recorder_, piece, run.PlayedAt(), answered, run.PlayedAt());
   ASSERT_TRUE(back) << "no sound within 3 s of the server";
