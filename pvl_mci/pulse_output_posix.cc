@@ -53,6 +53,14 @@ constexpr std::size_t kRequestFrames = RequestFrames(kLatencyFrames);
 constexpr Nanos kRequestPoll = milliseconds(20);
 // The least buffer the device is told of, whatever the server grants.
 constexpr std::size_t kMinFrames = 40 * kFramesPerMs;
+// A stream heard for this long is asked for its timing every kTimingEvery,
+// and counted on at real time between: each report wakes the server twice
+// (its main thread, and its mixing thread for the sink's share), and asked
+// at every wake of the render thread they were the server's main cost. A
+// starting stream, whose first sound is placed by its reports, is asked at
+// every wake.
+constexpr std::size_t kSteadyFrames = 500 * kFramesPerMs;
+constexpr Nanos kTimingEvery = milliseconds(100);
 // How often a stream being set up is looked at.
 constexpr Nanos kSetUpPoll = milliseconds(2);
 // A timing report is carried on for at most this long: an older one means
@@ -109,6 +117,7 @@ class PulseOutput final : public Output {
     DropStream();
     written_ = 0;
     heard_ = {0, now, false, 0};
+    next_timing_at_ = now;
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
     stream_ = pa_stream_new(context_, "music", &format, nullptr);
     if (stream_ == nullptr) return Fail("pa_stream_new");
@@ -195,7 +204,7 @@ class PulseOutput final : public Output {
     TriggerLocked();
   }
 
-  Progress Heard(Nanos) override {
+  Progress Heard(Nanos now) override {
     Lock lock(loop_);
     // One report asked for at a time: a server that is slow to answer is
     // not sent more to answer meanwhile.
@@ -204,10 +213,12 @@ class PulseOutput final : public Output {
       pa_operation_unref(timing_);
       timing_ = nullptr;
     }
-    if (timing_ == nullptr && stream_ != nullptr &&
+    if (timing_ == nullptr && stream_ != nullptr && now >= next_timing_at_ &&
         pa_stream_get_state(stream_) == PA_STREAM_READY) {
       timing_ = pa_stream_update_timing_info(stream_, nullptr, nullptr);
       if (timing_ == nullptr) Fail("pa_stream_update_timing_info");
+      if (heard_.moving && heard_.frames >= kSteadyFrames)
+        next_timing_at_ = now + kTimingEvery;
     }
     Progress p = heard_;
     p.limit = std::min({p.limit, written_, p.frames + kCarryFrames});
@@ -382,6 +393,7 @@ class PulseOutput final : public Output {
   std::uint64_t underruns_ = 0;
   std::uint64_t written_ = 0;
   Progress heard_;
+  Nanos next_timing_at_{0};
   bool finishing_ = false;
   bool drained_ = false;
   pa_operation* drain_ = nullptr;
