@@ -130,8 +130,7 @@ class PulseOutput final : public Output {
         },
         this);
     const pa_buffer_attr attr = Attributes();
-    // No automatic timing reports: Heard asks for one at each wake of the
-    // render thread, which is often enough.
+    // No automatic timing reports: Heard asks for them (kTimingEvery).
     if (pa_stream_connect_playback(stream_, nullptr, &attr,
                                    PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0)
