@@ -22,6 +22,9 @@ namespace pvl {
 
 constexpr int kSampleRate = 48000;
 constexpr int kFramesPerMs = kSampleRate / 1000;
+// Where the sound is cut or comes in again mid-piece, it fades over this
+// long, without a click.
+constexpr std::size_t kFadeFrames = 5 * kFramesPerMs;
 
 // What the listener has heard of a stream, by the output's own clock:
 // `frames` by `at`, and from there on one frame every 1/48000 s while

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "pvl_mci/faded_end.h"
 #include "pvl_mci/output.h"
 #include "pvl_mci/system.h"
 
@@ -116,6 +117,7 @@ class PulseOutput final : public Output {
     Lock lock(loop_);
     DropStream();
     written_ = 0;
+    end_.Reset();
     heard_ = {0, now, false, 0};
     next_timing_at_ = now;
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
@@ -171,12 +173,14 @@ class PulseOutput final : public Output {
     return Room(now) >= std::min(frames, request_) ? now : now + kRequestPoll;
   }
 
+  // What was written ends in a fade, written again at full level by the
+  // next write (faded_end.h): a stream that runs dry because this process
+  // was stopped ends without a click.
   void Write(const float* frames, std::size_t count, Nanos) override {
     Lock lock(loop_);
     if (stream_ == nullptr) return;
-    if (pa_stream_write(stream_, frames, count * kFrameBytes, nullptr, 0,
-                        PA_SEEK_RELATIVE) < 0)
-      return Fail("pa_stream_write");
+    const std::size_t back = end_.Back();
+    if (!WriteLocked(end_.Next(frames, count), back)) return;
     written_ += count;
   }
 
@@ -187,7 +191,10 @@ class PulseOutput final : public Output {
   // buffer starts at once.
   void Finish(Nanos) override {
     Lock lock(loop_);
-    if (!TriggerLocked()) return;
+    if (stream_ == nullptr ||
+        (!end_.Whole().empty() && !WriteLocked(end_.Whole(), end_.Back())) ||
+        !TriggerLocked())
+      return;
     finishing_ = true;
     drain_ = pa_stream_drain(
         stream_,
@@ -316,6 +323,16 @@ class PulseOutput final : public Output {
     reason_ = reason;
   }
 
+  // Writes `data` over the last `back` frames written; false when it failed.
+  bool WriteLocked(const std::vector<float>& data, std::size_t back) {
+    if (pa_stream_write(stream_, data.data(), data.size() * sizeof(float),
+                        nullptr, -static_cast<std::int64_t>(back * kFrameBytes),
+                        PA_SEEK_RELATIVE) >= 0)
+      return true;
+    Fail("pa_stream_write");
+    return false;
+  }
+
   // Starts playback before the buffer is full (the stream's prebuffer);
   // false when there is no stream to start.
   bool TriggerLocked() {
@@ -391,6 +408,8 @@ class PulseOutput final : public Output {
   std::size_t latency_ = kLatencyFrames;
   std::uint64_t underruns_ = 0;
   std::uint64_t written_ = 0;
+  // PipeWire plays a stream's data a cycle (kSinkFrames) at a time.
+  FadedEnd end_{kSinkFrames};
   Progress heard_;
   Nanos next_timing_at_{0};
   bool finishing_ = false;

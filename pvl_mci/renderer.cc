@@ -37,9 +37,8 @@ constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
 constexpr Nanos kLeadLongest = milliseconds(200);
 // Asked back this much later than due: the process was not running. The
-// music then comes in again over kFadeFrames, without a click.
+// music then comes in again over kFadeFrames.
 constexpr Nanos kLate = milliseconds(300);
-constexpr std::uint64_t kFadeFrames = 5 * kFramesPerMs;
 // How often an opening output, or one that is not moving, is looked at.
 constexpr Nanos kPoll = milliseconds(20);
 // The longest sleep while a sound output plays: a server gone is noticed.
