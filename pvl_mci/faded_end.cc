@@ -18,7 +18,6 @@ const std::vector<float>& FadedEnd::Next(const float* frames,
     out_[2 * (total - fade + i)] *= gain;
     out_[2 * (total - fade + i) + 1] *= gain;
   }
-  out_.resize(out_.size() + 2 * silence_, 0.0f);
   return out_;
 }
 
