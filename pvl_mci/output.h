@@ -42,6 +42,13 @@ std::uint64_t HeardBy(const Progress& p, Nanos now);
 Nanos TimeOf(std::uint64_t frames);
 // The earliest time by which `p` has `frames` heard; kForever if never.
 Nanos WhenHeard(const Progress& p, std::uint64_t frames);
+// What was heard by a sound server's timing report, received at `now`: the
+// server had read `read` frames from the stream, and `ahead_us` is the time
+// the report travelled less what the sink still held then. What the sink
+// holds plays out even while the stream waits for data, so the count moves
+// on up to what was read (no further while the stream is not playing).
+Progress HeardFromServer(std::uint64_t read, std::int64_t ahead_us,
+                         bool playing, Nanos now);
 // By when a sound system that has room for `room` frames at `now`, and
 // frees room as it plays, has room for `frames`.
 Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now);

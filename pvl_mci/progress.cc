@@ -35,6 +35,23 @@ Nanos WhenHeard(const Progress& p, std::uint64_t frames) {
   return p.at + TimeOf(frames - p.frames);
 }
 
+Progress HeardFromServer(std::uint64_t read, std::int64_t ahead_us,
+                         bool playing, Nanos now) {
+  const std::int64_t us =
+      static_cast<std::int64_t>(read * 1000000 / kSampleRate) + ahead_us;
+  Progress p;
+  p.moving = true;
+  p.limit = playing ? ~std::uint64_t{0} : read;
+  if (us >= 0) {
+    p.frames =
+        std::min(read, static_cast<std::uint64_t>(us) * kSampleRate / 1000000);
+    p.at = now;
+  } else {
+    p.at = now + std::chrono::microseconds(-us);  // the first is on its way
+  }
+  return p;
+}
+
 Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now) {
   return now + TimeOf(frames > room ? frames - room : 0);
 }

@@ -363,33 +363,16 @@ class PulseOutput final : public Output {
     stream_ = nullptr;
   }
 
-  // On the main loop's thread, with its lock held. The frame the listener
-  // hears now is the one the server read from the stream less what the
-  // sink still holds (plus what passed while the report travelled). What
-  // the sink holds plays out even while the stream waits for data: then
-  // the count moves on up to what the server has read.
+  // On the main loop's thread, with its lock held.
   static void OnTiming(pa_stream* stream, void* user) {
-    auto* self = static_cast<PulseOutput*>(user);
     const Nanos now = SteadyClock().Now();
     const pa_timing_info* t = pa_stream_get_timing_info(stream);
     if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
-    const auto read = static_cast<std::uint64_t>(t->read_index) / kFrameBytes;
-    const std::int64_t us =
-        static_cast<std::int64_t>(read * 1000000 / kSampleRate) +
-        static_cast<std::int64_t>(t->transport_usec) -
-        static_cast<std::int64_t>(t->sink_usec);
-    Progress p;
-    p.moving = true;
-    p.limit = t->playing != 0 ? ~std::uint64_t{0} : read;
-    if (us >= 0) {
-      p.frames = std::min(
-          read, static_cast<std::uint64_t>(us) * kSampleRate / 1000000);
-      p.at = now;
-    } else {
-      p.at = now +
-             std::chrono::microseconds(-us);  // the first frame is on its way
-    }
-    self->heard_ = p;
+    static_cast<PulseOutput*>(user)->heard_ =
+        HeardFromServer(static_cast<std::uint64_t>(t->read_index) / kFrameBytes,
+                        static_cast<std::int64_t>(t->transport_usec) -
+                            static_cast<std::int64_t>(t->sink_usec),
+                        t->playing != 0, now);
   }
 
   pa_threaded_mainloop* loop_ = nullptr;
@@ -408,8 +391,7 @@ class PulseOutput final : public Output {
   std::size_t latency_ = kLatencyFrames;
   std::uint64_t underruns_ = 0;
   std::uint64_t written_ = 0;
-  // PipeWire plays a stream's data a cycle (kSinkFrames) at a time.
-  FadedEnd end_{kSinkFrames};
+  FadedEnd end_;
   Progress heard_;
   Nanos next_timing_at_{0};
   bool finishing_ = false;
