@@ -4,12 +4,13 @@
 
 namespace pvl {
 
-const std::vector<float>& FadedEnd::Next(const float* frames,
-                                         std::size_t count) {
+const std::vector<float>& FadedEnd::Next(const float* frames, std::size_t count,
+                                         bool faded) {
   out_.assign(kept_.begin(), kept_.end());
   out_.insert(out_.end(), frames, frames + 2 * count);
   const std::size_t total = out_.size() / 2;
-  const std::size_t fade = std::min<std::size_t>(total, kFadeFrames);
+  const std::size_t fade =
+      faded ? std::min<std::size_t>(total, kFadeFrames) : 0;
   kept_.assign(out_.end() - static_cast<std::ptrdiff_t>(2 * fade), out_.end());
   // The gain falls by one step a frame, to 0 on the last.
   for (std::size_t i = 0; i < fade; ++i) {

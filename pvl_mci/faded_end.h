@@ -7,6 +7,11 @@
 // ends softly wherever the writer stopped, and nothing is skipped: the
 // frames faded out were heard, and the music goes on after them.
 //
+// Only an end well ahead of what the server reads is faded: one it has
+// read already would be taken back (PulseAudio rewinds the stream to the
+// overwrite), which a stream joining the music, fed only a little ahead,
+// would meet at every write.
+//
 // PipeWire takes the overwrite too, but plays a stream's data a piece at a
 // time and drops a last piece shorter than that, fade and all: there the
 // sound still stops hard. Silence written after the fade would be dropped
@@ -32,8 +37,9 @@ class FadedEnd {
   // faded end written last.
   std::size_t Back() const { return kept_.size() / 2; }
   // What to write after stepping Back(): the end written last, at full
-  // level, then `count` new frames, the whole ending in a fade.
-  const std::vector<float>& Next(const float* frames, std::size_t count);
+  // level, then `count` new frames, the whole ending in a fade if `fade`.
+  const std::vector<float>& Next(const float* frames, std::size_t count,
+                                 bool fade);
   // The end written last as the music has it, to write after stepping
   // Back() when the stream ends there.
   const std::vector<float>& Whole() const { return kept_; }

@@ -64,6 +64,10 @@ constexpr std::size_t kSteadyFrames = 500 * kFramesPerMs;
 constexpr Nanos kTimingEvery = milliseconds(100);
 // How often a stream being set up is looked at.
 constexpr Nanos kSetUpPoll = milliseconds(2);
+// A write that leaves this much to hear ends in a fade: the next comes
+// long before the server reads there (a request is written with 200 ms
+// left, and this process was seen held up for 130 ms).
+constexpr std::uint64_t kFadeAhead = 150 * kFramesPerMs;
 // A timing report is carried on for at most this long: an older one means
 // the reports have stopped (the server hangs, or this process was stopped).
 constexpr std::uint64_t kCarryFrames = 300 * kFramesPerMs;
@@ -175,12 +179,14 @@ class PulseOutput final : public Output {
 
   // What was written ends in a fade, written again at full level by the
   // next write (faded_end.h): a stream that runs dry because this process
-  // was stopped ends without a click.
-  void Write(const float* frames, std::size_t count, Nanos) override {
+  // was stopped ends without a click. Where less than kFadeAhead is left
+  // to hear, the server may reach the end before the next write.
+  void Write(const float* frames, std::size_t count, Nanos now) override {
     Lock lock(loop_);
     if (stream_ == nullptr) return;
     const std::size_t back = end_.Back();
-    if (!WriteLocked(end_.Next(frames, count), back)) return;
+    const bool fade = written_ + count >= HeardBy(heard_, now) + kFadeAhead;
+    if (!WriteLocked(end_.Next(frames, count, fade), back)) return;
     written_ += count;
   }
 

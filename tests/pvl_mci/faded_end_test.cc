@@ -25,7 +25,7 @@ TEST_P(FadedEndTest, EndsInAFadeAndKeepsTheMusicWhole) {
   for (std::size_t at = 0; at < 3000; at += chunk) {
     const std::size_t count = std::min(chunk, 3000 - at);
     const std::size_t back = end.Back();
-    put(end.Next(music.data() + 2 * at, count), back);
+    put(end.Next(music.data() + 2 * at, count, true), back);
     const std::size_t written = at + count;
     ASSERT_EQ(stream.size(), 2 * written);
     const std::size_t fade = std::min<std::size_t>(written, kFadeFrames);
@@ -42,6 +42,16 @@ TEST_P(FadedEndTest, EndsInAFadeAndKeepsTheMusicWhole) {
   }
   put(end.Whole(), end.Back());
   EXPECT_EQ(stream, music);  // a stream that ends plays the music to its end
+
+  // A write without a fade puts the end written last back whole, and
+  // leaves nothing to step back over.
+  FadedEnd plain;
+  stream.clear();
+  put(plain.Next(music.data(), chunk, true), 0);
+  const std::size_t back = plain.Back();
+  put(plain.Next(music.data() + 2 * chunk, 3000 - chunk, false), back);
+  EXPECT_EQ(stream, music);
+  EXPECT_EQ(plain.Back(), 0u);
 }
 
 // Writes shorter than the fade, as long, and longer.
