@@ -3,9 +3,9 @@
 // sound server, each in a terminal server of its own (tmux, 80 x 25), and
 // the CPU time and wake-ups of each process group (the player, its terminal
 // server, the sound server) are taken over the same stretch of the music.
-// The players take turns, three rounds of each, and each figure is the
-// median of its three: the machine's other work comes and goes. A fourth
-// round runs each player under strace for what it writes to its terminal.
+// The players take turns (bench::kRounds rounds), and each figure is the
+// median of a player's rounds. One more round runs each player under
+// strace for what it writes to its terminal.
 // Then, for the program alone on the same sound server, in a pseudo-terminal
 // read through libvterm: key to close line, start to play line, the CPU of
 // its prompt, and the underruns its device counted. Prints tables; nothing
@@ -38,12 +38,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-// The stretch measured: from a few seconds in (past the start-up) for 12 s,
-// in each of three rounds.
-constexpr auto kSettle = seconds(3);
-constexpr auto kWindow = seconds(12);
-constexpr int kRounds = 3;
 
 using bench::Player;
 using bench::Take;
@@ -83,13 +77,13 @@ Row Measure(const Player& p, const audio::SoundServer& server,
   const std::string trace = dir + "/" + p.name + ".trace";
   if (!pane.Start(traced ? bench::Traced(p.argv, trace) : p.argv, env, dir))
     return row;
-  std::this_thread::sleep_for(kSettle);
+  std::this_thread::sleep_for(bench::kSettle);
   const std::vector<Group> groups = Groups(pane, server);
   std::vector<Usage> before;
   for (const Group& g : groups) before.push_back(Take(g.pids));
   const auto t0 = std::chrono::steady_clock::now();
   const double from = bench::EpochSeconds();
-  std::this_thread::sleep_for(kWindow);
+  std::this_thread::sleep_for(bench::kWindow);
   const double s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
           .count();
@@ -278,9 +272,11 @@ int main(int argc, char** argv) {
       continue;
     }
     std::vector<std::vector<Row>> rounds(players.size());
-    for (int round = 0; round < kRounds; ++round)
-      for (std::size_t i = 0; i < players.size(); ++i)
+    for (int round = 0; round < bench::kRounds; ++round)
+      for (std::size_t turn = 0; turn < players.size(); ++turn) {
+        const std::size_t i = bench::Turn(round, turn, players.size());
         rounds[i].push_back(Measure(players[i], server, dir, false));
+      }
     std::vector<Row> rows;
     for (std::size_t i = 0; i < players.size(); ++i) {
       rows.push_back(Median(rounds[i]));

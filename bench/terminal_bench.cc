@@ -3,9 +3,9 @@
 // private PulseAudio server: in tmux (80 x 25, a server of its own), and in
 // xterm and kitty (80 x 25 windows on an X server of their own). The CPU of
 // each process group (the player, its terminal, the X server, the sound
-// server) is taken over the same stretch of the music, from 3 s in for
-// 12 s, in three rounds taken in turns; each figure is the median of the
-// three. Each terminal idle (running sleep) is measured too. Prints the rows
+// server) is taken over the same stretch of the music, in rounds taken in
+// turns (bench/measure.h); each figure is the median of a player's rounds.
+// Each terminal idle (running sleep) is measured too. Prints the rows
 // and the targets: the whole system in tmux no more than openmpt123's; each
 // emulator's own CPU no more than 1.5 times openmpt123's; moonshot, both no
 // more than xmp's. Nothing here passes or fails.
@@ -32,12 +32,6 @@
 #include "harness/tmux_pane.h"
 
 namespace {
-
-using std::chrono::seconds;
-
-constexpr auto kSettle = seconds(3);
-constexpr auto kWindow = seconds(12);
-constexpr int kRounds = 3;
 
 enum class Terminal { kTmux, kXterm, kKitty };
 
@@ -77,14 +71,14 @@ Row Measure(Terminal terminal, const bench::Player& player,
     if (!window->Start(player.argv, env, dir)) return {};
   }
   // An emulator on a busy machine can take seconds to start the program;
-  // the music is measured from kSettle after it did.
+  // the music is measured from bench::kSettle after it did.
   pid_t program = pane ? pane->program_pid() : -1;
   for (int i = 0; program <= 0 && i < 300; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     program = window->ProgramPid();
   }
   if (program <= 0) return {};
-  std::this_thread::sleep_for(kSettle);
+  std::this_thread::sleep_for(bench::kSettle);
   const std::vector<std::vector<pid_t>> groups = {
       {program},
       {pane ? pane->server_pid() : window->pid()},
@@ -93,7 +87,7 @@ Row Measure(Terminal terminal, const bench::Player& player,
   std::vector<bench::Usage> before;
   for (const auto& pids : groups) before.push_back(bench::Take(pids));
   const auto t0 = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(kWindow);
+  std::this_thread::sleep_for(bench::kWindow);
   const double s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
           .count();
@@ -200,9 +194,11 @@ int main(int argc, char** argv) {
       continue;
     }
     std::vector<std::vector<Row>> rounds(players.size());
-    for (int round = 0; round < kRounds; ++round)
-      for (std::size_t i = 0; i < players.size(); ++i)
+    for (int round = 0; round < bench::kRounds; ++round)
+      for (std::size_t turn = 0; turn < players.size(); ++turn) {
+        const std::size_t i = bench::Turn(round, turn, players.size());
         rounds[i].push_back(Measure(terminal, players[i], sound, x, dir));
+      }
     std::vector<Row> rows;
     for (std::size_t i = 0; i < players.size(); ++i) {
       rows.push_back(Median(rounds[i]));
