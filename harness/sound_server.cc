@@ -227,9 +227,16 @@ std::vector<std::string> SoundServer::ServerEnv() const {
 // A session bus of its own (the session manager needs one), PipeWire, its
 // session manager and its PulseAudio service; the null sink comes once
 // the service answers.
+//
+// A server killed leaves its sockets behind: they are removed first, so that
+// each wait below is for the new one's (a client that connects to the old
+// one is refused, and the PulseAudio service then starts without a sink).
 bool SoundServer::StartPipeWire(std::string& error) {
   const std::string log = dir_ + "/server.log";
   const std::string bus = dir_ + "/run/bus";
+  const std::string core = dir_ + "/run/pipewire-0";
+  unlink(bus.c_str());
+  unlink(core.c_str());
   if (!Add(Spawn({"dbus-daemon", "--session", "--nofork",
                   "--address=unix:path=" + bus},
                  ServerEnv(), log)) ||
@@ -239,7 +246,7 @@ bool SoundServer::StartPipeWire(std::string& error) {
     return false;
   }
   if (!Add(Spawn({"pipewire"}, ServerEnv(), log)) ||
-      !WaitForFile(dir_ + "/run/pipewire-0", pids_.back())) {
+      !WaitForFile(core, pids_.back())) {
     Stop();
     error = "PipeWire did not start:\n" + Log();
     return false;
