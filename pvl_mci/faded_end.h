@@ -1,7 +1,7 @@
 // A stream whose writer may stop at any moment (Ctrl+Z, SIGSTOP, the
 // machine suspended) plays out what it holds, then falls silent: ending on
-// music at full level, that is a click. So what is written always ends in a
-// fade to silence over its last kFadeFrames, and the next write steps back
+// music at full level, that is a click. So what is written ends in a fade
+// to silence over its last kFadeFrames, and the next write steps back
 // over them and writes them again as the music has them. A PulseAudio
 // stream, which lets a writer overwrite what it has not played yet, then
 // ends softly wherever the writer stopped, and nothing is skipped: the
@@ -37,9 +37,9 @@ class FadedEnd {
   // faded end written last.
   std::size_t Back() const { return kept_.size() / 2; }
   // What to write after stepping Back(): the end written last, at full
-  // level, then `count` new frames, the whole ending in a fade if `fade`.
+  // level, then `count` new frames, the whole ending in a fade if `faded`.
   const std::vector<float>& Next(const float* frames, std::size_t count,
-                                 bool fade);
+                                 bool faded);
   // The end written last as the music has it, to write after stepping
   // Back() when the stream ends there.
   const std::vector<float>& Whole() const { return kept_; }
