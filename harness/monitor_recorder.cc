@@ -1,6 +1,7 @@
 #include "harness/monitor_recorder.h"
 
 #include <pulse/context.h>
+#include <pulse/error.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/util.h>
@@ -53,7 +54,9 @@ bool MonitorRecorder::Start(const std::string& socket,
         loop_, [](pa_threaded_mainloop*, void*) { pa_thread_make_realtime(5); },
         nullptr);
   pa_threaded_mainloop_unlock(loop_);
-  const auto give_up = steady_clock::now() + std::chrono::seconds(5);
+  // A PipeWire just started with both cores busy was seen taking more than
+  // 5 s to make the stream: its session manager links it.
+  const auto give_up = steady_clock::now() + std::chrono::seconds(10);
   bool stream_made = false;
   while (ok && steady_clock::now() < give_up) {
     pa_threaded_mainloop_lock(loop_);
@@ -80,7 +83,17 @@ bool MonitorRecorder::Start(const std::string& socket,
     if (ready) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  error = "cannot record " + source + " on " + socket;
+  // Which step failed, for the test's message.
+  pa_threaded_mainloop_lock(loop_);
+  const bool connected = pa_context_get_state(context_) == PA_CONTEXT_READY;
+  const bool creating =
+      stream_made && pa_stream_get_state(stream_) == PA_STREAM_CREATING;
+  const std::string reason = pa_strerror(pa_context_errno(context_));
+  pa_threaded_mainloop_unlock(loop_);
+  error = "cannot record " + source + " on " + socket + ": " +
+          (!connected ? "no connection (" + reason + ")"
+           : creating ? std::string("the stream not made within 10 s")
+                      : "the stream failed (" + reason + ")");
   Stop();
   return false;
 }

@@ -5,7 +5,9 @@
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,12 +99,30 @@ pa_operation* LoadSink(pa_context* context, Request* request) {
       request);
 }
 
-bool WaitForFile(const std::string& path, pid_t pid) {
-  for (int i = 0; i < 500 && access(path.c_str(), F_OK) != 0; ++i) {
+// Whether the Unix socket at `path` takes a connection now. Its file alone
+// says too little: a server binds it before it listens, and a busy machine
+// can hold the server between the two, when a client is refused.
+bool Accepts(const std::string& path) {
+  sockaddr_un addr{};
+  if (path.size() >= sizeof addr.sun_path) return false;
+  addr.sun_family = AF_UNIX;
+  path.copy(addr.sun_path, path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool accepted =
+      connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return accepted;
+}
+
+// Waits up to 5 s for the socket at `path` to take connections, while the
+// process `pid` that is to make it lives.
+bool WaitForSocket(const std::string& path, pid_t pid) {
+  for (int i = 0; i < 500 && !Accepts(path); ++i) {
     if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return access(path.c_str(), F_OK) == 0;
+  return Accepts(path);
 }
 
 }  // namespace
@@ -240,13 +260,13 @@ bool SoundServer::StartPipeWire(std::string& error) {
   if (!Add(Spawn({"dbus-daemon", "--session", "--nofork",
                   "--address=unix:path=" + bus},
                  ServerEnv(), log)) ||
-      !WaitForFile(bus, pids_.back())) {
+      !WaitForSocket(bus, pids_.back())) {
     Stop();
     error = "no session bus:\n" + Log();
     return false;
   }
   if (!Add(Spawn({"pipewire"}, ServerEnv(), log)) ||
-      !WaitForFile(core, pids_.back())) {
+      !WaitForSocket(core, pids_.back())) {
     Stop();
     error = "PipeWire did not start:\n" + Log();
     return false;

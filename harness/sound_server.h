@@ -52,6 +52,8 @@ class SoundServer {
   std::vector<std::string> ClientEnv() const;
   // The directory the server and its clients keep their files in.
   const std::string& Dir() const { return dir_; }
+  // What the server has written to its log so far.
+  std::string Log() const;
 
  private:
   bool StartPulseAudio(std::string& error);
@@ -61,7 +63,6 @@ class SoundServer {
   pid_t Spawn(const std::vector<std::string>& argv,
               const std::vector<std::string>& env, const std::string& log);
   bool WaitReady(std::string& error);
-  std::string Log() const;
 
   ServerKind kind_;
   std::string dir_;
