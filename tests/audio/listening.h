@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <ostream>
@@ -51,6 +52,12 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
     ASSERT_FALSE(HasFailure());
     std::ofstream(server_.Dir() + "/alsa.conf")
         << "pcm.!default { type hw card 99 }\n";
+  }
+
+  // A failed test shows what its server said.
+  void TearDown() override {
+    if (HasFailure())
+      std::printf("The server's log:\n%s\n", server_.Log().c_str());
   }
 
   // Starts the server (again, after a kill or a stop) and the recorder on

@@ -32,7 +32,12 @@ void ExpectStartsHeard(const std::vector<std::string>& env, int starts,
     ASSERT_TRUE(run.Start(piece, env)) << "start " << i;
     const auto sound =
         recorder.WaitForSound(run.PlayedAt(), milliseconds(2500));
-    EXPECT_TRUE(sound) << "start " << i << " was not heard";
+    // Where the recording stood: a server or recorder gone quiet shows
+    // here, not in the program's run.
+    EXPECT_TRUE(sound) << "start " << i << " was not heard; recorded "
+                       << recorder.Frames() << " frames, the last played at "
+                       << recorder.FrameAt(steady_clock::now()).value_or(0)
+                       << (recorder.Lost() ? ", server lost" : "");
     if (sound) delays.push_back(Ms(*sound - run.PlayedAt()).count());
     ASSERT_TRUE(run.StopWithKey()) << "start " << i;
     ASSERT_TRUE(run.Leave()) << "start " << i;
