@@ -194,7 +194,10 @@ TEST_F(WineRun, CtrlCEndsTheStatusLineClosesTheDeviceAndExitsWithZero) {
   EXPECT_TRUE(ExitedWithZero(session.WaitExit(15s)));
   // The status line stays, ended: the shell's prompt comes on the next row.
   EXPECT_GE(ShownHundredths(session.Row(status_row)), 0);
-  EXPECT_EQ(session.Cursor().row, status_row + 1);
+  EXPECT_EQ(session.Cursor().row, status_row + 1)
+      << "rows from the status line on: [" << session.Row(status_row) << "] ["
+      << session.Row(status_row + 1) << "] [" << session.Row(status_row + 2)
+      << "]";
   EXPECT_EQ(session.FindRow("Done!"), -1);
   EXPECT_EQ(session.FindRow(kPrompt), -1);
   ExpectSettingsRestored(session);
