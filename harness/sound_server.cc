@@ -248,15 +248,12 @@ std::vector<std::string> SoundServer::ServerEnv() const {
 // session manager and its PulseAudio service; the null sink comes once
 // the service answers.
 //
-// A server killed leaves its sockets behind: they are removed first, so that
-// each wait below is for the new one's (a client that connects to the old
-// one is refused, and the PulseAudio service then starts without a sink).
+// A server killed leaves its sockets behind, which refuse every client: the
+// waits below connect, so they return only once the new ones listen.
 bool SoundServer::StartPipeWire(std::string& error) {
   const std::string log = dir_ + "/server.log";
   const std::string bus = dir_ + "/run/bus";
   const std::string core = dir_ + "/run/pipewire-0";
-  unlink(bus.c_str());
-  unlink(core.c_str());
   if (!Add(Spawn({"dbus-daemon", "--session", "--nofork",
                   "--address=unix:path=" + bus},
                  ServerEnv(), log)) ||
