@@ -79,6 +79,7 @@ struct Comeback {
   double sound_ms = 0;  // from the server's answer to the first sound
   std::optional<double> place_ms;  // PlaceOf half a second later
   double still_ms = 0;             // the longest the position line stood still
+  long still_step_ms = 0;          // how far it moved on after that
 };
 
 // Back within a second of the server's answer, at the place due (`due_ms`
@@ -113,14 +114,19 @@ std::optional<Comeback> MeasureComeback(const PlayerRun& run,
   if (const auto at = recorder.FrameAt(*sound + milliseconds(500)))
     c.place_ms = PlaceOf(recorder, *at, piece, start);
   const std::vector<PlayerRun::Shown> shown = run.Positions();
-  for (std::size_t i = 1; i < shown.size(); ++i)
-    if (shown[i].at > since)
-      c.still_ms =
-          std::max(c.still_ms, Ms(shown[i].at - shown[i - 1].at).count());
+  for (std::size_t i = 1; i < shown.size(); ++i) {
+    const double still = Ms(shown[i].at - shown[i - 1].at).count();
+    if (shown[i].at > since && still > c.still_ms) {
+      c.still_ms = still;
+      c.still_step_ms = shown[i].ms - shown[i - 1].ms;
+    }
+  }
+  // A step as long as the stand-still: the line was held (the display or
+  // this reader), not the position.
   std::printf(
       "sound back %.0f ms after the server answered; place %+.1f ms; "
-      "position still for %.0f ms at most\n",
-      c.sound_ms, c.place_ms.value_or(NAN), c.still_ms);
+      "position still for %.0f ms at most, then %+ld ms\n",
+      c.sound_ms, c.place_ms.value_or(NAN), c.still_ms, c.still_step_ms);
   return c;
 }
 
