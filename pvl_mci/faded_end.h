@@ -12,13 +12,10 @@
 // overwrite), which a stream joining the music, fed only a little ahead,
 // would meet at every write.
 //
-// PipeWire takes the overwrite too, but plays a stream's data a piece at a
-// time and drops a last piece shorter than that, fade and all: there the
-// sound still stops hard. Silence written after the fade would be dropped
-// in its place, but a stream that ran short would then be heard past the
-// last frame written, which the device takes for a stream standing still
-// (tried: the moves between outputs came 25-550 ms off with both cores
-// busy).
+// PipeWire takes the overwrite too. It plays a stream's data a graph
+// cycle at a time, and would hold back a last piece shorter than a cycle,
+// fade and all, from a stream with a prebuffer: a stream that plays has
+// none (pulse_output_posix.cc).
 #ifndef MCIPLAY_PVL_MCI_FADED_END_H
 #define MCIPLAY_PVL_MCI_FADED_END_H
 

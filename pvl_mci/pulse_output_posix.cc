@@ -293,11 +293,20 @@ class PulseOutput final : public Output {
   }
 
   // What the stream asks of the server, for the latency reached so far.
+  // Until it plays, the server's prebuffer (the whole buffer, or less on a
+  // trigger); with none, a new stream would play silence from the start,
+  // and the first frames written would land behind it (20 ms of music
+  // lost on PulseAudio). Once it plays, none: PipeWire takes a stream's
+  // data a graph cycle at a time, and while a stream has a prebuffer it
+  // holds back a last piece shorter than a cycle. A stream whose writer
+  // stopped (Ctrl+Z) would then never play its faded end, and the music
+  // would stop hard and go on after the piece held back. Without one, it
+  // plays that piece and silence after it, as PulseAudio does.
   pa_buffer_attr Attributes() const {
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(latency_ * kFrameBytes);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.prebuf = prebuf_ ? static_cast<std::uint32_t>(-1) : 0;
     attr.minreq =
         static_cast<std::uint32_t>(RequestFrames(latency_) * kFrameBytes);
     attr.fragsize = static_cast<std::uint32_t>(-1);
@@ -344,6 +353,10 @@ class PulseOutput final : public Output {
   bool TriggerLocked() {
     if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
       return false;
+    // Once it has none, the stream plays what comes at once, and libpulse
+    // refuses a trigger (PA_ERR_BADSTATE).
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_);
+    if (attr != nullptr && attr->prebuf == 0) return true;
     pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr);
     if (trigger == nullptr) {
       Fail("pa_stream_trigger");
@@ -361,6 +374,7 @@ class PulseOutput final : public Output {
       *op = nullptr;
     }
     finishing_ = drained_ = stream_was_ready_ = false;
+    prebuf_ = true;
     if (stream_ == nullptr) return;
     pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
@@ -374,7 +388,17 @@ class PulseOutput final : public Output {
     const Nanos now = SteadyClock().Now();
     const pa_timing_info* t = pa_stream_get_timing_info(stream);
     if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
-    static_cast<PulseOutput*>(user)->heard_ =
+    auto* self = static_cast<PulseOutput*>(user);
+    if (t->playing != 0 && self->prebuf_) {
+      // Playing: no more prebuffer (Attributes).
+      self->prebuf_ = false;
+      const pa_buffer_attr attr = self->Attributes();
+      // It fails only with the stream or the connection, which Poll finds.
+      if (pa_operation* op =
+              pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
+        pa_operation_unref(op);
+    }
+    self->heard_ =
         HeardFromServer(static_cast<std::uint64_t>(t->read_index) / kFrameBytes,
                         static_cast<std::int64_t>(t->transport_usec) -
                             static_cast<std::int64_t>(t->sink_usec),
@@ -400,6 +424,7 @@ class PulseOutput final : public Output {
   FadedEnd end_;
   Progress heard_;
   Nanos next_timing_at_{0};
+  bool prebuf_ = true;  // the stream has not played yet
   bool finishing_ = false;
   bool drained_ = false;
   pa_operation* drain_ = nullptr;
