@@ -14,8 +14,8 @@
 //
 // PipeWire takes the overwrite too. It plays a stream's data a graph
 // cycle at a time, and would hold back a last piece shorter than a cycle,
-// fade and all, from a stream with a prebuffer: a stream that plays has
-// none (pulse_output_posix.cc).
+// fade and all, from a stream with a prebuffer: a stream that has played
+// a while has none (pulse_buffer_posix.h).
 #ifndef MCIPLAY_PVL_MCI_FADED_END_H
 #define MCIPLAY_PVL_MCI_FADED_END_H
 

@@ -17,6 +17,7 @@
 
 #include "pvl_mci/faded_end.h"
 #include "pvl_mci/output.h"
+#include "pvl_mci/pulse_buffer_posix.h"
 #include "pvl_mci/system.h"
 
 namespace pvl {
@@ -24,31 +25,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr std::size_t kFrameBytes = 2 * sizeof(float);
-// The latency asked for at first: long enough to ride out a busy machine;
-// the position line does not show it, as it shows what was heard. The
-// server splits it between the stream's buffer and the sink's. After an
-// underrun it is doubled, up to kMaxLatencyFrames.
-constexpr std::size_t kLatencyFrames = 400 * kFramesPerMs;
-constexpr std::size_t kMaxLatencyFrames = 800 * kFramesPerMs;
 // A server that has not let us in by then does not answer.
 constexpr Nanos kConnectTimeout = milliseconds(1000);
-// What the sink keeps of the latency: both servers keep
-// (latency - 2 * request) / 2 there, mixed ahead (PulseAudio) or as the
-// graph's cycle (PipeWire), and the rest in the stream's buffer, which a
-// close drops. So the server asks for data in pieces of
-// latency / 2 - kSinkFrames (180 ms of 400), and a stream closed falls
-// silent within 20 ms even on a sink that cannot take back what it mixed.
-// The server asks when 180 ms are missing, with 200 ms still to play: with
-// both cores busy, this process or the server's main thread (which sends
-// the requests; only its mixing thread runs in real time) was seen held up
-// for 110-130 ms, which with pieces of 80 ms, asked for with 100 ms left,
-// was heard as a gap.
-constexpr std::size_t kSinkFrames = 20 * kFramesPerMs;
-constexpr std::size_t RequestFrames(std::size_t latency) {
-  return latency / 2 - kSinkFrames;
-}
-constexpr std::size_t kRequestFrames = RequestFrames(kLatencyFrames);
 // The server's requests come in steps, not as the clock goes: until the
 // next one is in, it is looked for this often.
 constexpr Nanos kRequestPoll = milliseconds(20);
@@ -135,7 +113,7 @@ class PulseOutput final : public Output {
           ++static_cast<PulseOutput*>(user)->underruns_;
         },
         this);
-    const pa_buffer_attr attr = Attributes();
+    const pa_buffer_attr attr = StreamAttributes(latency_, prebuf_);
     // No automatic timing reports: Heard asks for them (kTimingEvery).
     if (pa_stream_connect_playback(stream_, nullptr, &attr,
                                    PA_STREAM_ADJUST_LATENCY, nullptr,
@@ -252,7 +230,7 @@ class PulseOutput final : public Output {
     latency_ = std::min(2 * latency_, kMaxLatencyFrames);
     if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY)
       return true;  // the next stream has it
-    const pa_buffer_attr attr = Attributes();
+    const pa_buffer_attr attr = StreamAttributes(latency_, prebuf_);
     pa_operation* op =
         pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr);
     if (op == nullptr) {
@@ -290,27 +268,6 @@ class PulseOutput final : public Output {
     Lock lock(loop_);
     pa_threaded_mainloop_once_unlocked(
         loop_, [](pa_threaded_mainloop*, void*) { MakeRealtime(); }, nullptr);
-  }
-
-  // What the stream asks of the server, for the latency reached so far.
-  // Until it plays, the server's prebuffer (the whole buffer, or less on a
-  // trigger); with none, a new stream would play silence from the start,
-  // and the first frames written would land behind it (20 ms of music
-  // lost on PulseAudio). Once it plays, none: PipeWire takes a stream's
-  // data a graph cycle at a time, and while a stream has a prebuffer it
-  // holds back a last piece shorter than a cycle. A stream whose writer
-  // stopped (Ctrl+Z) would then never play its faded end, and the music
-  // would stop hard and go on after the piece held back. Without one, it
-  // plays that piece and silence after it, as PulseAudio does.
-  pa_buffer_attr Attributes() const {
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(latency_ * kFrameBytes);
-    attr.prebuf = prebuf_ ? static_cast<std::uint32_t>(-1) : 0;
-    attr.minreq =
-        static_cast<std::uint32_t>(RequestFrames(latency_) * kFrameBytes);
-    attr.fragsize = static_cast<std::uint32_t>(-1);
-    return attr;
   }
 
   class Lock {
@@ -389,20 +346,23 @@ class PulseOutput final : public Output {
     const pa_timing_info* t = pa_stream_get_timing_info(stream);
     if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
     auto* self = static_cast<PulseOutput*>(user);
-    if (t->playing != 0 && self->prebuf_) {
-      // Playing: no more prebuffer (Attributes).
-      self->prebuf_ = false;
-      const pa_buffer_attr attr = self->Attributes();
-      // It fails only with the stream or the connection, which Poll finds.
-      if (pa_operation* op =
-              pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
-        pa_operation_unref(op);
-    }
     self->heard_ =
         HeardFromServer(static_cast<std::uint64_t>(t->read_index) / kFrameBytes,
                         static_cast<std::int64_t>(t->transport_usec) -
                             static_cast<std::int64_t>(t->sink_usec),
                         t->playing != 0, now);
+    // Heard for a while (a stream joining the music is fed only a little
+    // ahead, and must not run on past it): no more prebuffer.
+    if (self->prebuf_ && t->playing != 0 &&
+        self->heard_.frames >= kSteadyFrames) {
+      self->prebuf_ = false;
+      const pa_buffer_attr attr =
+          StreamAttributes(self->latency_, self->prebuf_);
+      // It fails only with the stream or the connection, which Poll finds.
+      if (pa_operation* op =
+              pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
+        pa_operation_unref(op);
+    }
   }
 
   pa_threaded_mainloop* loop_ = nullptr;
