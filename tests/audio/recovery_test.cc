@@ -142,11 +142,14 @@ TEST_P(ListeningOnBoth, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
   server_.Kill();
   const SteadyTime killed = steady_clock::now();
   Wait(milliseconds(3000));
-  // Meanwhile the position keeps time, and nothing was printed.
+  // Meanwhile the position keeps time, and nothing was printed. Each
+  // reading is the line as last seen: late by up to a pass of the display
+  // (40 ms), and with both cores busy by a hold of the display or of this
+  // reader (up to 243 ms measured; 1870 ms of 2000 read once).
   const std::vector<PlayerRun::Shown> shown = run.Positions();
   const long a = ShownAt(shown, killed + milliseconds(500));
   const long b = ShownAt(shown, killed + milliseconds(2500));
-  EXPECT_NEAR(b - a, 2000, 100);
+  EXPECT_NEAR(b - a, 2000, 300);
   ExpectOnlyTheProgramsLines(run.Screen());
 
   const SteadyTime restarted = StartServerAndRecorder();
