@@ -351,8 +351,7 @@ class PulseOutput final : public Output {
                         static_cast<std::int64_t>(t->transport_usec) -
                             static_cast<std::int64_t>(t->sink_usec),
                         t->playing != 0, now);
-    // Heard for a while (a stream joining the music is fed only a little
-    // ahead, and must not run on past it): no more prebuffer.
+    // Heard for a while: no more prebuffer (StreamAttributes says why).
     if (self->prebuf_ && t->playing != 0 &&
         self->heard_.frames >= kSteadyFrames) {
       self->prebuf_ = false;
@@ -384,7 +383,7 @@ class PulseOutput final : public Output {
   FadedEnd end_;
   Progress heard_;
   Nanos next_timing_at_{0};
-  bool prebuf_ = true;  // the stream has not played yet
+  bool prebuf_ = true;  // not heard for kSteadyFrames yet
   bool finishing_ = false;
   bool drained_ = false;
   pa_operation* drain_ = nullptr;
