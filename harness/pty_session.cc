@@ -79,7 +79,10 @@ void AppendUtf8(std::string& out, uint32_t c) {
 }  // namespace
 
 Session::Session(int rows, int cols)
-    : rows_(rows), cols_(cols), damage_(static_cast<size_t>(rows), 0) {
+    : rows_(rows),
+      cols_(cols),
+      damage_(static_cast<size_t>(rows), 0),
+      written_at_(static_cast<size_t>(rows)) {
   vt_ = vterm_new(rows, cols);
   vterm_set_utf8(vt_, 1);
   vterm_output_set_callback(vt_, EmulatorCallbacks::Output, this);
@@ -162,8 +165,13 @@ bool Session::Start(const Command& command) {
   return true;
 }
 
+// A pass of the loop takes its wait (20 ms) and a read; one that took
+// longer than kHeld was held by the machine.
+constexpr Millis kHeld{60};
+
 void Session::ReadLoop() {
   char buffer[4096];
+  Clock::time_point last = Clock::now();
   for (;;) {
     {
       std::lock_guard lock(mutex_);
@@ -171,6 +179,12 @@ void Session::ReadLoop() {
     }
     pollfd p{master_, POLLIN, 0};
     int ready = poll(&p, 1, 20);
+    const Clock::time_point now = Clock::now();
+    if (now - last > kHeld) {
+      std::lock_guard lock(mutex_);
+      holds_.push_back({last, now});
+    }
+    last = now;
     if (ready <= 0) continue;
     ssize_t n = read(master_, buffer, sizeof buffer);
     if (n <= 0) {
@@ -181,6 +195,7 @@ void Session::ReadLoop() {
     std::string replies;
     {
       std::lock_guard lock(mutex_);
+      read_at_ = now;
       FeedLocked(buffer, static_cast<size_t>(n));
       replies.swap(replies_);
     }
@@ -307,8 +322,10 @@ void Session::KeyProtocolLocked(const std::string& sequence) {
 
 void Session::NoteDamage(int start_row, int end_row) {
   for (int r = start_row; r < end_row; ++r) {
-    if (r >= 0 && r < static_cast<int>(damage_.size()))
+    if (r >= 0 && r < static_cast<int>(damage_.size())) {
       ++damage_[static_cast<size_t>(r)];
+      written_at_[static_cast<size_t>(r)] = read_at_;
+    }
   }
 }
 
@@ -329,6 +346,7 @@ void Session::Resize(int rows, int cols) {
     rows_ = rows;
     cols_ = cols;
     damage_.assign(static_cast<size_t>(rows), 0);
+    written_at_.assign(static_cast<size_t>(rows), read_at_);
   }
   winsize size{};
   size.ws_row = static_cast<unsigned short>(rows);
@@ -385,6 +403,18 @@ std::string Session::Transcript() const {
 std::vector<int> Session::Damage() const {
   std::lock_guard lock(mutex_);
   return damage_;
+}
+
+Clock::time_point Session::RowWrittenAt(int row) const {
+  std::lock_guard lock(mutex_);
+  return row >= 0 && row < static_cast<int>(written_at_.size())
+             ? written_at_[static_cast<size_t>(row)]
+             : Clock::time_point{};
+}
+
+std::vector<Session::Held> Session::ReaderHolds() const {
+  std::lock_guard lock(mutex_);
+  return holds_;
 }
 
 void Session::ResetDamage() {

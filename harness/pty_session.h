@@ -28,6 +28,7 @@ struct VTermScreen;
 namespace pty {
 
 using Millis = std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
 struct Command {
   std::vector<std::string> argv;  // argv[0] is looked up in PATH
@@ -100,6 +101,19 @@ class Session {
   std::vector<int> Damage() const;
   void ResetDamage();
 
+  // When the reader read the bytes that last wrote to `row` (the epoch
+  // before any did): the time the program's write arrived, unless the
+  // reader itself was held then.
+  Clock::time_point RowWrittenAt(int row) const;
+  // The reader's own holds: the spans in which it did not come back to the
+  // pty for longer than a wait and a read take (the machine held it).
+  // Whatever the program wrote meanwhile arrived at the span's end.
+  struct Held {
+    Clock::time_point from;
+    Clock::time_point to;
+  };
+  std::vector<Held> ReaderHolds() const;
+
   // Waits until `ready` holds, or the time is up; gives its last result.
   // `ready` is called without the screen locked: it may use the calls here.
   bool WaitUntil(const std::function<bool()>& ready, Millis timeout);
@@ -146,6 +160,9 @@ class Session {
   std::string replies_;
   std::string transcript_;
   std::vector<int> damage_;
+  std::vector<Clock::time_point> written_at_;  // per row
+  Clock::time_point read_at_{};                // of the bytes being fed
+  std::vector<Held> holds_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -102,13 +103,26 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  // The position the line showed at `t` (the last reading by then).
-  static long ShownAt(const std::vector<PlayerRun::Shown>& shown,
-                      SteadyTime t) {
-    long ms = -1;
-    for (const PlayerRun::Shown& s : shown)
-      if (s.at <= t) ms = s.ms;
-    return ms;
+  // How far the line moved from the first reading at or after `from` to
+  // the first at or after `to`, and the time between the two, in ms. Each
+  // reading is dated by its arrival: a line held up (by the program's
+  // display or by this test's reader) is read with the position it shows
+  // when it comes, and so keeps time.
+  struct Moved {
+    double shown = -1;
+    double elapsed = 0;
+  };
+  static Moved LineMoved(const std::vector<PlayerRun::Shown>& shown,
+                         SteadyTime from, SteadyTime to) {
+    const auto first = [&](SteadyTime t) {
+      return std::find_if(shown.begin(), shown.end(),
+                          [&](const PlayerRun::Shown& s) { return s.at >= t; });
+    };
+    const auto a = first(from), b = first(to);
+    if (a == shown.end() || b == shown.end()) return {};
+    std::printf("line moved %ld ms in %.0f ms\n", b->ms - a->ms,
+                Ms(b->at - a->at).count());
+    return {static_cast<double>(b->ms - a->ms), Ms(b->at - a->at).count()};
   }
 
   // The recording from a little before `t` on.

@@ -41,8 +41,9 @@ bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
   if (!session_.Start(pty::Command{{MCIPLAY_EXE}, env, dir_.path()}))
     return false;
   if (!session_.WaitForText(kPlayLine, milliseconds(10000))) return false;
-  played_at_ = steady_clock::now();
-  status_row_ = session_.FindRow(kPlayLine) + 1;
+  const int play_row = session_.FindRow(kPlayLine);
+  played_at_ = session_.RowWrittenAt(play_row);
+  status_row_ = play_row + 1;
   watching_ = true;
   watcher_ = std::thread([this] { Watch(); });
   return true;
@@ -51,11 +52,17 @@ bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
 void PlayerRun::Watch() {
   long last = -2;
   while (watching_) {
-    const long ms = ShownPosition(session_.Row(status_row_));
-    const SteadyTime now = steady_clock::now();
+    // The line with the time its bytes were read, both from one write.
+    SteadyTime at = session_.RowWrittenAt(status_row_), was;
+    long ms = -1;
+    do {
+      was = at;
+      ms = ShownPosition(session_.Row(status_row_));
+      at = session_.RowWrittenAt(status_row_);
+    } while (at != was);
     if (ms >= 0 && ms != last) {
       std::lock_guard<std::mutex> lock(mutex_);
-      shown_.push_back({now, ms});
+      shown_.push_back({at, ms});
     }
     last = ms;
     std::this_thread::sleep_for(milliseconds(1));

@@ -32,14 +32,18 @@ class PlayerRun {
   // then on the position line is read every millisecond.
   bool Start(const std::vector<std::uint8_t>& module,
              const std::vector<std::string>& env);
-  // When the play line appeared.
+  // When the play line arrived from the program.
   SteadyTime PlayedAt() const { return played_at_; }
 
   struct Shown {
-    SteadyTime at;
-    long ms;  // the position on the line then
+    SteadyTime at;  // when the line's bytes arrived
+    long ms;        // the position on the line then
   };
   std::vector<Shown> Positions() const;
+  // When the terminal's reader was held, and so saw the line late.
+  std::vector<pty::Session::Held> ReaderHolds() const {
+    return session_.ReaderHolds();
+  }
   // The position on the line now (-1 when it shows none).
   long ShownNow() const;
 
