@@ -187,6 +187,8 @@ void Session::ReadLoop() {
     last = now;
     if (ready <= 0) continue;
     ssize_t n = read(master_, buffer, sizeof buffer);
+    // Dated after the read: bytes come at the latest then, never later.
+    const Clock::time_point read_at = Clock::now();
     if (n <= 0) {
       if (n < 0 && errno == EINTR) continue;
       std::this_thread::sleep_for(Millis(5));
@@ -195,7 +197,7 @@ void Session::ReadLoop() {
     std::string replies;
     {
       std::lock_guard lock(mutex_);
-      read_at_ = now;
+      read_at_ = read_at;
       FeedLocked(buffer, static_cast<size_t>(n));
       replies.swap(replies_);
     }

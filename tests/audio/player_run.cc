@@ -81,13 +81,14 @@ long PlayerRun::ShownNow() const {
 std::optional<Ms> PlayerRun::StopWithKey() {
   const SteadyTime typed = steady_clock::now();
   session_.Send("x");
-  if (!session_.WaitForText(kCloseLine, milliseconds(5000)))
-    return std::nullopt;
-  return Ms(steady_clock::now() - typed);
+  if (!WaitForClose(milliseconds(5000))) return std::nullopt;
+  return Ms(closed_at_ - typed);
 }
 
 bool PlayerRun::WaitForClose(milliseconds timeout) {
-  return session_.WaitForText(kCloseLine, timeout);
+  if (!session_.WaitForText(kCloseLine, timeout)) return false;
+  closed_at_ = session_.RowWrittenAt(session_.FindRow(kCloseLine));
+  return true;
 }
 
 bool PlayerRun::Leave() {

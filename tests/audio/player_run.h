@@ -51,6 +51,8 @@ class PlayerRun {
   std::optional<Ms> StopWithKey();
   // Waits for the close line, the music having ended by itself.
   bool WaitForClose(std::chrono::milliseconds timeout);
+  // When the close line arrived from the program.
+  SteadyTime ClosedAt() const { return closed_at_; }
   // Waits for the prompt, types a key and waits for the exit; true when
   // the program ended with status 0.
   bool Leave();
@@ -67,6 +69,7 @@ class PlayerRun {
   pty::Session session_;
   int status_row_ = -1;
   SteadyTime played_at_{};
+  SteadyTime closed_at_{};
   std::atomic<bool> watching_{false};
   std::thread watcher_;
   mutable std::mutex mutex_;
