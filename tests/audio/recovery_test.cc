@@ -158,10 +158,10 @@ TEST_P(ListeningOnBoth, AServerKilledMidPlayIsNotHeardOfAndTheMusicComesBack) {
   Wait(milliseconds(3000));
   // Meanwhile the position keeps time, and nothing was printed. Each
   // reading is late by up to a pass of the display (40 ms) after the
-  // position it shows.
+  // position it shows; measured -8 to +7 ms off with both cores busy.
   const Moved moved = LineMoved(run.Positions(), killed + milliseconds(500),
                                 killed + milliseconds(2500));
-  EXPECT_NEAR(moved.shown, moved.elapsed, 150);
+  EXPECT_NEAR(moved.shown, moved.elapsed, 100);
   ExpectOnlyTheProgramsLines(run.Screen());
 
   const SteadyTime restarted = StartServerAndRecorder();
@@ -245,12 +245,13 @@ TEST_P(Listening, AServerThatHangsHoldsUpNothing) {
   server_.Pause();
   const SteadyTime stopped = steady_clock::now();
   Wait(milliseconds(5000));
-  // The position line moved on all along, and a key stops it at once.
+  // The position line moved on all along (as the killed server's test
+  // reads it), and a key stops it at once.
   const Moved moved =
       LineMoved(run.Positions(), stopped, stopped + milliseconds(4900));
   const std::optional<Ms> key = run.StopWithKey();
   server_.Resume();
-  EXPECT_NEAR(moved.shown, moved.elapsed, 150);
+  EXPECT_NEAR(moved.shown, moved.elapsed, 100);
   ASSERT_TRUE(key);
   std::printf("key to close line with the server stopped: %.1f ms\n",
               key->count());
