@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vterm.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -407,16 +408,22 @@ std::vector<int> Session::Damage() const {
   return damage_;
 }
 
-Clock::time_point Session::RowWrittenAt(int row) const {
+std::string Session::Row(int row, Clock::time_point& written_at) const {
   std::lock_guard lock(mutex_);
-  return row >= 0 && row < static_cast<int>(written_at_.size())
-             ? written_at_[static_cast<size_t>(row)]
-             : Clock::time_point{};
+  written_at = row >= 0 && row < static_cast<int>(written_at_.size())
+                   ? written_at_[static_cast<size_t>(row)]
+                   : Clock::time_point{};
+  return RowLocked(row);
 }
 
-std::vector<Session::Held> Session::ReaderHolds() const {
+Clock::duration Session::ReaderHeld(Clock::time_point from,
+                                    Clock::time_point to) const {
   std::lock_guard lock(mutex_);
-  return holds_;
+  Clock::duration held{0};
+  for (const Held& h : holds_)
+    held += std::max(Clock::duration{0},
+                     std::min(h.to, to) - std::max(h.from, from));
+  return held;
 }
 
 void Session::ResetDamage() {

@@ -101,18 +101,15 @@ class Session {
   std::vector<int> Damage() const;
   void ResetDamage();
 
-  // When the reader read the bytes that last wrote to `row` (the epoch
-  // before any did): the time the program's write arrived, unless the
-  // reader itself was held then.
-  Clock::time_point RowWrittenAt(int row) const;
-  // The reader's own holds: the spans in which it did not come back to the
+  // The text of `row` and when the reader read the bytes that last wrote
+  // to it (the epoch before any did): the time the program's write
+  // arrived, unless the reader itself was held then.
+  std::string Row(int row, Clock::time_point& written_at) const;
+  // How long, between `from` and `to`, the reader did not come back to the
   // pty for longer than a wait and a read take (the machine held it).
-  // Whatever the program wrote meanwhile arrived at the span's end.
-  struct Held {
-    Clock::time_point from;
-    Clock::time_point to;
-  };
-  std::vector<Held> ReaderHolds() const;
+  // Whatever the program wrote meanwhile arrived at the hold's end.
+  Clock::duration ReaderHeld(Clock::time_point from,
+                             Clock::time_point to) const;
 
   // Waits until `ready` holds, or the time is up; gives its last result.
   // `ready` is called without the screen locked: it may use the calls here.
@@ -162,6 +159,10 @@ class Session {
   std::vector<int> damage_;
   std::vector<Clock::time_point> written_at_;  // per row
   Clock::time_point read_at_{};                // of the bytes being fed
+  struct Held {
+    Clock::time_point from;
+    Clock::time_point to;
+  };
   std::vector<Held> holds_;
 
   mutable std::mutex mutex_;

@@ -42,7 +42,7 @@ bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
     return false;
   if (!session_.WaitForText(kPlayLine, milliseconds(10000))) return false;
   const int play_row = session_.FindRow(kPlayLine);
-  played_at_ = session_.RowWrittenAt(play_row);
+  session_.Row(play_row, played_at_);
   status_row_ = play_row + 1;
   watching_ = true;
   watcher_ = std::thread([this] { Watch(); });
@@ -52,14 +52,8 @@ bool PlayerRun::Start(const std::vector<std::uint8_t>& module,
 void PlayerRun::Watch() {
   long last = -2;
   while (watching_) {
-    // The line with the time its bytes were read, both from one write.
-    SteadyTime at = session_.RowWrittenAt(status_row_), was;
-    long ms = -1;
-    do {
-      was = at;
-      ms = ShownPosition(session_.Row(status_row_));
-      at = session_.RowWrittenAt(status_row_);
-    } while (at != was);
+    SteadyTime at;
+    const long ms = ShownPosition(session_.Row(status_row_, at));
     if (ms >= 0 && ms != last) {
       std::lock_guard<std::mutex> lock(mutex_);
       shown_.push_back({at, ms});
@@ -87,7 +81,7 @@ std::optional<Ms> PlayerRun::StopWithKey() {
 
 bool PlayerRun::WaitForClose(milliseconds timeout) {
   if (!session_.WaitForText(kCloseLine, timeout)) return false;
-  closed_at_ = session_.RowWrittenAt(session_.FindRow(kCloseLine));
+  session_.Row(session_.FindRow(kCloseLine), closed_at_);
   return true;
 }
 

@@ -40,9 +40,10 @@ class PlayerRun {
     long ms;        // the position on the line then
   };
   std::vector<Shown> Positions() const;
-  // When the terminal's reader was held, and so saw the line late.
-  std::vector<pty::Session::Held> ReaderHolds() const {
-    return session_.ReaderHolds();
+  // How long the terminal's reader was held between `from` and `to`, and
+  // so saw the line late.
+  Ms ReaderHeld(SteadyTime from, SteadyTime to) const {
+    return session_.ReaderHeld(from, to);
   }
   // The position on the line now (-1 when it shows none).
   long ShownNow() const;

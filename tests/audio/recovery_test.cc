@@ -88,10 +88,9 @@ struct Comeback {
 // 8 ms, quiet or with both cores busy; the line still for 42-62 ms at most
 // quiet (a pass of the display is 40 ms), and up to 443 ms with both cores
 // busy, where the machine held the program's display (docs/testing.md).
-// PipeWire starts a stream on its graph's next
-// cycle (the harness's last 170 ms) and counts what it takes as heard, so
-// the place is known only to a cycle or two there: measured -121 to +33 ms
-// off.
+// PipeWire starts a stream on its graph's next cycle (the harness's last
+// 170 ms) and counts what it takes as heard, so the place is known only to
+// a cycle or two there: measured -121 to +33 ms off.
 void ExpectBackInTime(const Comeback& c, ServerKind kind, double due_ms = 0) {
   EXPECT_LE(c.sound_ms, 1000.0);
   ASSERT_TRUE(c.place_ms);
@@ -117,18 +116,13 @@ std::optional<Comeback> MeasureComeback(const PlayerRun& run,
   // test's reader was held meanwhile (up to 1.3 s measured with both cores
   // busy, while PipeWire started): the line then came late.
   const std::vector<PlayerRun::Shown> shown = run.Positions();
-  const std::vector<pty::Session::Held> holds = run.ReaderHolds();
   double reader_held_ms = 0;
   for (std::size_t i = 1; i < shown.size(); ++i) {
-    double held = 0;
-    for (const pty::Session::Held& h : holds) {
-      const SteadyTime from = std::max(h.from, shown[i - 1].at);
-      const SteadyTime to = std::min(h.to, shown[i].at);
-      if (to > from) held += Ms(to - from).count();
-    }
+    if (shown[i].at <= since) continue;
+    const double held = run.ReaderHeld(shown[i - 1].at, shown[i].at).count();
     const double still = Ms(shown[i].at - shown[i - 1].at).count() - held;
-    if (shown[i].at > since) reader_held_ms = std::max(reader_held_ms, held);
-    if (shown[i].at > since && still > c.still_ms) {
+    reader_held_ms = std::max(reader_held_ms, held);
+    if (still > c.still_ms) {
       c.still_ms = still;
       c.still_step_ms = shown[i].ms - shown[i - 1].ms;
     }
