@@ -31,7 +31,9 @@ constexpr Nanos kQuickFor = milliseconds(1000);
 // known before: on PulseAudio, 6-28 ms on a quiet machine and up to 45 ms
 // on a busy one, by where the sink stands in its mixing.) Where the stream
 // tells no more than that all of it was heard (PipeWire counts what it took
-// as heard), or tells nothing for kLeadLongest, the music begins at once.
+// as heard), or tells nothing for kLeadLongest, the music follows what it
+// has not told heard of the silence, as if the stream played that from now
+// on (a server held that long plays the silence after the hold).
 constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
@@ -112,9 +114,11 @@ void Renderer::MoveTo(Nanos now) {
 bool Renderer::Lead(Nanos now) {
   const Progress seg = active_->Heard(now);
   const std::uint64_t lead = written_ - base_;
+  const std::uint64_t heard = std::min(lead, HeardBy(seg, now));
   const bool told = lead > 0 && seg.moving && seg.limit > seg.frames;
-  const Nanos at = told ? std::max(WhenHeard(seg, lead), now) : now;
-  if ((told && (at >= now + kLeadMargin || HeardBy(seg, now) >= lead)) ||
+  const Nanos at =
+      told ? std::max(WhenHeard(seg, lead), now) : now + TimeOf(lead - heard);
+  if ((told && (at >= now + kLeadMargin || heard >= lead)) ||
       now - line_.at > kLeadLongest) {
     // The music frame due at `at` follows the silence (a move within the
     // first lead of a run comes in a little late).
@@ -128,7 +132,7 @@ bool Renderer::Lead(Nanos now) {
     joined_at_ = at;
     return true;
   }
-  const std::uint64_t ahead = HeardBy(seg, now) + kLeadFrames;
+  const std::uint64_t ahead = heard + kLeadFrames;
   const auto silence = static_cast<std::size_t>(std::min<std::uint64_t>(
       ahead > lead ? ahead - lead : 0,
       std::min(active_->Room(now), active_->Capacity())));
