@@ -105,7 +105,21 @@ std::optional<Comeback> MeasureComeback(const PlayerRun& run,
                                         const Samples& piece, SteadyTime start,
                                         SteadyTime answered, SteadyTime since) {
   const auto sound = recorder.WaitForSound(answered, milliseconds(3000));
-  if (!sound) return std::nullopt;
+  if (!sound) {
+    // Whether the recorder was getting the sink's frames, and the program
+    // kept showing its position.
+    const std::size_t frames = recorder.Frames();
+    const auto last =
+        frames > 0 ? recorder.TimeOfFrame(frames - 1) : std::nullopt;
+    const std::vector<PlayerRun::Shown> shown = run.Positions();
+    std::printf(
+        "no sound: %zu ms recorded, the last frame %+.0f ms from the answer; "
+        "the line last showed %ld ms, %+.0f ms from the answer\n",
+        frames / 48, last ? Ms(*last - answered).count() : NAN,
+        shown.empty() ? -1 : shown.back().ms,
+        shown.empty() ? NAN : Ms(shown.back().at - answered).count());
+    return std::nullopt;
+  }
   Wait(milliseconds(2000));
   Comeback c;
   c.sound_at = *sound;
