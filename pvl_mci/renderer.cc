@@ -31,9 +31,9 @@ constexpr Nanos kQuickFor = milliseconds(1000);
 // known before: on PulseAudio, 6-28 ms on a quiet machine and up to 45 ms
 // on a busy one, by where the sink stands in its mixing.) Where the stream
 // tells no more than that all of it was heard (PipeWire counts what it took
-// as heard), or tells nothing for kLeadLongest, the music follows what it
-// has not told heard of the silence, as if the stream played that from now
-// on (a server held that long plays the silence after the hold).
+// as heard), or tells nothing for kLeadLongest, the music comes after the
+// part of the silence not told heard yet, taken to play from now on (a
+// server held that long plays the silence after the hold).
 constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
