@@ -85,6 +85,20 @@ pa_operation* FindSink(pa_context* context, Request* request) {
       request);
 }
 
+// PipeWire's PulseAudio service makes the null sink on request.
+pa_operation* LoadSink(pa_context* context, Request* request) {
+  const std::string args = std::string("sink_name=") + kSink +
+                           " rate=48000 format=float32le channels=2";
+  return pa_context_load_module(
+      context, "module-null-sink", args.c_str(),
+      [](pa_context*, std::uint32_t index, void* user) {
+        auto* r = static_cast<Request*>(user);
+        r->ok = index != PA_INVALID_INDEX;
+        r->done = true;
+      },
+      request);
+}
+
 // Whether the Unix socket at `path` takes a connection now. Its file alone
 // says too little: a server binds it before it listens, and a busy machine
 // can hold the server between the two, when a client is refused.
@@ -131,27 +145,6 @@ SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
       << "context.properties = {\n  default.clock.rate = 48000\n"
          "  default.clock.quantum = 8192\n  default.clock.min-quantum = "
          "8192\n  default.clock.max-quantum = 8192\n}\n";
-  // Its null sink is there from the start, as PulseAudio's is (-L below):
-  // made on request once the PulseAudio service answers, it came after a
-  // client that connected at once, whose stream then waited for the
-  // session manager to place it.
-  std::ofstream(dir_ + "/config/pipewire/pipewire.conf.d/60-sink.conf")
-      << R"(context.objects = [
-  { factory = adapter
-    args = {
-      factory.name = support.null-audio-sink
-      node.name = ")"
-      << kSink << R"("
-      media.class = Audio/Sink
-      audio.format = F32LE
-      audio.rate = 48000
-      audio.channels = 2
-      audio.position = [ FL FR ]
-      monitor.channel-volumes = true
-    }
-  }
-]
-)";
   // Clients started with ClientEnv read this and never spawn a server.
   std::ofstream(dir_ + "/client.conf") << "autospawn = no\n";
 }
@@ -251,8 +244,9 @@ std::vector<std::string> SoundServer::ServerEnv() const {
           "DISPLAY="};
 }
 
-// A session bus of its own (the session manager needs one), PipeWire with
-// its null sink, its session manager and its PulseAudio service.
+// A session bus of its own (the session manager needs one), PipeWire, its
+// session manager and its PulseAudio service; the null sink comes once
+// the service answers.
 //
 // A server killed leaves its sockets behind, which refuse every client: the
 // waits below connect, so they return only once the new ones listen.
@@ -339,6 +333,8 @@ bool SoundServer::WaitReady(std::string& error) {
     if (access(Socket().c_str(), F_OK) == 0) {
       if (Ask(Socket(), std::chrono::milliseconds(1000), &FindSink))
         return true;
+      if (kind_ == ServerKind::kPipeWire)
+        Ask(Socket(), std::chrono::milliseconds(1000), &LoadSink);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
