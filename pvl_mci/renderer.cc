@@ -114,11 +114,11 @@ void Renderer::MoveTo(Nanos now) {
 bool Renderer::Lead(Nanos now) {
   const Progress seg = active_->Heard(now);
   const std::uint64_t lead = written_ - base_;
-  const std::uint64_t heard = std::min(lead, HeardBy(seg, now));
+  const std::uint64_t lead_heard = std::min(lead, HeardBy(seg, now));
   const bool told = lead > 0 && seg.moving && seg.limit > seg.frames;
-  const Nanos at =
-      told ? std::max(WhenHeard(seg, lead), now) : now + TimeOf(lead - heard);
-  if ((told && (at >= now + kLeadMargin || heard >= lead)) ||
+  const Nanos at = told ? std::max(WhenHeard(seg, lead), now)
+                        : now + TimeOf(lead - lead_heard);
+  if ((told && (at >= now + kLeadMargin || lead_heard >= lead)) ||
       now - line_.at > kLeadLongest) {
     // The music frame due at `at` follows the silence (a move within the
     // first lead of a run comes in a little late).
@@ -132,7 +132,7 @@ bool Renderer::Lead(Nanos now) {
     joined_at_ = at;
     return true;
   }
-  const std::uint64_t ahead = heard + kLeadFrames;
+  const std::uint64_t ahead = lead_heard + kLeadFrames;
   const auto silence = static_cast<std::size_t>(std::min<std::uint64_t>(
       ahead > lead ? ahead - lead : 0,
       std::min(active_->Room(now), active_->Capacity())));

@@ -109,13 +109,12 @@ std::optional<Comeback> MeasureComeback(const PlayerRun& run,
     // Whether the recorder was getting the sink's frames, and the program
     // kept showing its position.
     const std::size_t frames = recorder.Frames();
-    const auto last =
-        frames > 0 ? recorder.TimeOfFrame(frames - 1) : std::nullopt;
+    const auto end = recorder.TimeOfFrame(frames);
     const std::vector<PlayerRun::Shown> shown = run.Positions();
     std::printf(
-        "no sound: %zu ms recorded, the last frame %+.0f ms from the answer; "
+        "no sound: %zu ms recorded, up to %+.0f ms from the answer; "
         "the line last showed %ld ms, %+.0f ms from the answer\n",
-        frames / 48, last ? Ms(*last - answered).count() : NAN,
+        frames / 48, end ? Ms(*end - answered).count() : NAN,
         shown.empty() ? -1 : shown.back().ms,
         shown.empty() ? NAN : Ms(shown.back().at - answered).count());
     return std::nullopt;

@@ -127,9 +127,9 @@ class OutputRecovery : public ::testing::Test {
   }
   // The new output was written the piece, after a lead of silence, from
   // where real time was when that lead had played (from when the stream
-  // began to be heard): the same music as
-  // played on without a break (close to it: the notes are picked up anew),
-  // not silence, nor music from elsewhere.
+  // began to be heard): the same music as played on without a break (close
+  // to it: the notes are picked up anew), not silence, nor music from
+  // elsewhere.
   void ExpectTheMusicFromItsStart(const Script& s) {
     ASSERT_FALSE(s.starts.empty());
     const auto at_ms = std::chrono::duration_cast<milliseconds>(
