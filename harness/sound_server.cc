@@ -11,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -132,7 +134,8 @@ SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
   if (mkdtemp(pattern) != nullptr) dir_ = pattern;
   for (const char* sub :
        {"/run", "/run/pulse", "/home", "/config", "/config/pipewire",
-        "/config/pipewire/pipewire.conf.d"}) {
+        "/config/pipewire/pipewire.conf.d",
+        "/config/pipewire/pipewire-pulse.conf.d"}) {
     mkdir((dir_ + sub).c_str(), 0700);
   }
   // PipeWire's graph at 8192 frames (170 ms) a cycle. With both cores
@@ -145,6 +148,13 @@ SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
       << "context.properties = {\n  default.clock.rate = 48000\n"
          "  default.clock.quantum = 8192\n  default.clock.min-quantum = "
          "8192\n  default.clock.max-quantum = 8192\n}\n";
+  // PipeWire's PulseAudio service listens on a socket of its own until the
+  // null sink is there; WaitReady then moves it to where clients look. A
+  // server on a desktop has its sinks when it answers, and a client that
+  // came before the sink would wait for the session manager to place its
+  // stream (once 1.5 s, on a restart with both cores busy).
+  std::ofstream(dir_ + "/config/pipewire/pipewire-pulse.conf.d/50-staged.conf")
+      << "pulse.properties = {\n  server.address = [ \"unix:staged\" ]\n}\n";
   // Clients started with ClientEnv read this and never spawn a server.
   std::ofstream(dir_ + "/client.conf") << "autospawn = no\n";
 }
@@ -164,6 +174,10 @@ bool SoundServer::Installed(ServerKind kind) {
 const char* SoundServer::MonitorSource() { return kMonitor; }
 
 std::string SoundServer::Socket() const { return dir_ + "/run/pulse/native"; }
+
+std::string SoundServer::StagedSocket() const {
+  return dir_ + "/run/pulse/staged";
+}
 
 std::vector<std::string> SoundServer::ClientEnv() const {
   return {"PULSE_SERVER=unix:" + Socket(),
@@ -230,6 +244,7 @@ bool SoundServer::Start(std::string& error) {
   }
   if (Running()) return true;
   unlink(Socket().c_str());
+  unlink(StagedSocket().c_str());
   const bool started = kind_ == ServerKind::kPulseAudio ? StartPulseAudio(error)
                                                         : StartPipeWire(error);
   return started && WaitReady(error);
@@ -246,7 +261,8 @@ std::vector<std::string> SoundServer::ServerEnv() const {
 
 // A session bus of its own (the session manager needs one), PipeWire, its
 // session manager and its PulseAudio service; the null sink comes once
-// the service answers.
+// the service answers (loaded through it, which waits for the session
+// manager, as the tests' own streams do).
 //
 // A server killed leaves its sockets behind, which refuse every client: the
 // waits below connect, so they return only once the new ones listen.
@@ -330,11 +346,18 @@ bool SoundServer::WaitReady(std::string& error) {
         return false;
       }
     }
-    if (access(Socket().c_str(), F_OK) == 0) {
-      if (Ask(Socket(), std::chrono::milliseconds(1000), &FindSink))
-        return true;
+    const std::string socket =
+        kind_ == ServerKind::kPipeWire ? StagedSocket() : Socket();
+    if (access(socket.c_str(), F_OK) == 0) {
+      if (Ask(socket, std::chrono::milliseconds(1000), &FindSink)) {
+        if (socket == Socket() || rename(socket.c_str(), Socket().c_str()) == 0)
+          return true;
+        error = std::string("cannot move the socket: ") + std::strerror(errno);
+        Stop();
+        return false;
+      }
       if (kind_ == ServerKind::kPipeWire)
-        Ask(Socket(), std::chrono::milliseconds(1000), &LoadSink);
+        Ask(socket, std::chrono::milliseconds(1000), &LoadSink);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -361,6 +384,9 @@ void SoundServer::Stop() {
     }
   }
   pids_.clear();
+  // A server that ends well takes its socket with it; PipeWire's service
+  // would remove only the one it made.
+  unlink(Socket().c_str());
 }
 
 void SoundServer::Kill() {

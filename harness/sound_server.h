@@ -59,6 +59,8 @@ class SoundServer {
   bool StartPulseAudio(std::string& error);
   bool StartPipeWire(std::string& error);
   std::vector<std::string> ServerEnv() const;
+  // Where PipeWire's PulseAudio service listens before its sink is there.
+  std::string StagedSocket() const;
   bool Add(pid_t pid);
   pid_t Spawn(const std::vector<std::string>& argv,
               const std::vector<std::string>& env, const std::string& log);
