@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -108,9 +109,9 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
   // reading is dated by its arrival: a line held up (by the program's
   // display or by this test's reader) is read with the position it shows
   // when it comes, and so keeps time.
-  struct Moved {
-    double shown = -1;
-    double elapsed = 0;
+  struct Moved {  // no reading at one end: NAN, which no check passes
+    double shown = NAN;
+    double elapsed = NAN;
   };
   static Moved LineMoved(const std::vector<PlayerRun::Shown>& shown,
                          SteadyTime from, SteadyTime to) {
