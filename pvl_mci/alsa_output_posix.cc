@@ -1,13 +1,25 @@
-// ALSA's default device, opened directly and never waited on (non-blocking
-// mode), for machines where no sound server runs. What was heard is what
-// was written less the device's delay. The output's error names the first
-// call that failed ("snd_pcm_open: No such file or directory").
+// ALSA's default device, in non-blocking mode, for machines where no sound
+// server runs. What was heard is what was written less the device's delay.
+// The output's error names the first call that failed ("snd_pcm_open: No
+// such file or directory").
+//
+// `default` often leads to a sound server through ALSA's pulse plugin,
+// which waits for that server's answer to open and to close, whatever the
+// mode: a server that hangs held the render thread in snd_pcm_close until
+// it went on. So the device is opened and closed on threads of their own,
+// and an open not done within kOpenTimeout counts as a system that does
+// not answer.
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 #include "pvl_mci/output.h"
+#include "pvl_mci/system.h"
 
 namespace pvl {
 namespace {
@@ -18,30 +30,126 @@ void IgnoreAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 // The device's buffer, in microseconds, as for a sound server's stream.
 constexpr unsigned kBufferUs = 200000;
+// As long as a sound server's connection is given.
+constexpr Nanos kOpenTimeout = std::chrono::milliseconds(1000);
+
+// What an open came to: the device, or the call that failed and its error.
+struct Opened {
+  snd_pcm_t* pcm = nullptr;
+  std::size_t capacity = 0;
+  const char* failed_call = nullptr;
+  int error = 0;
+};
+
+// Opens the default device for 48 kHz stereo floats.
+Opened OpenDefault() {
+  Opened o;
+  if (int e = snd_pcm_open(&o.pcm, "default", SND_PCM_STREAM_PLAYBACK,
+                           SND_PCM_NONBLOCK);
+      e < 0)
+    return {nullptr, 0, "snd_pcm_open", e};
+  snd_pcm_uframes_t buffer = 0, period = 0;
+  if (int e = snd_pcm_set_params(o.pcm, SND_PCM_FORMAT_FLOAT_LE,
+                                 SND_PCM_ACCESS_RW_INTERLEAVED, 2, kSampleRate,
+                                 1, kBufferUs);
+      e < 0) {
+    o.failed_call = "snd_pcm_set_params";
+    o.error = e;
+  } else if (e = snd_pcm_get_params(o.pcm, &buffer, &period); e < 0) {
+    o.failed_call = "snd_pcm_get_params";
+    o.error = e;
+  }
+  o.capacity = static_cast<std::size_t>(buffer);
+  return o;
+}
+
+// Closes `pcm` (which drops what it holds) without waiting for it. A close
+// still under way when the program ends is given a moment first: the
+// plugin's libraries free their own state as the program ends.
+std::atomic<int> g_closing{0};
+void CloseInBackground(snd_pcm_t* pcm) {
+  if (pcm == nullptr) return;
+  static std::once_flag at_exit;
+  std::call_once(at_exit, [] {
+    std::atexit([] {
+      for (int i = 0; i < 100 && g_closing > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+  });
+  ++g_closing;
+  StartThreadsWithoutSignals([pcm] {
+    std::thread([pcm] {
+      snd_pcm_close(pcm);
+      --g_closing;
+    }).detach();
+  });
+}
+
+// An open under way, shared by its thread and the output.
+struct Opening {
+  std::mutex mutex;
+  bool done = false;
+  bool abandoned = false;  // the output is gone: the thread closes
+  Opened result;
+};
+// Opens given up on that still wait. While one waits on a system that does
+// not answer, the next fails at once, rather than one more thread waiting
+// with each attempt.
+std::atomic<int> g_abandoned{0};
 
 class AlsaOutput final : public Output {
  public:
   AlsaOutput() {
     static std::once_flag quiet;
     std::call_once(quiet, [] { snd_lib_error_set_handler(&IgnoreAlsa); });
-    Open();
+    if (g_abandoned > 0) {
+      hangs_ = true;
+      Fail("snd_pcm_open", -ETIMEDOUT);
+      return;
+    }
+    opening_ = std::make_shared<Opening>();
+    StartThreadsWithoutSignals([opening = opening_] {
+      std::thread([opening] {
+        const Opened o = OpenDefault();
+        std::unique_lock<std::mutex> lock(opening->mutex);
+        opening->result = o;
+        opening->done = true;
+        if (!opening->abandoned) return;
+        lock.unlock();
+        --g_abandoned;
+        if (o.pcm != nullptr) snd_pcm_close(o.pcm);
+      }).detach();
+    });
   }
 
   ~AlsaOutput() override {
-    if (pcm_ == nullptr) return;
-    snd_pcm_drop(pcm_);
-    snd_pcm_close(pcm_);
+    if (opening_ != nullptr) {
+      std::lock_guard<std::mutex> lock(opening_->mutex);
+      if (!opening_->done) {
+        opening_->abandoned = true;
+        ++g_abandoned;
+        return;
+      }
+      if (pcm_ == nullptr) pcm_ = opening_->result.pcm;
+    }
+    CloseInBackground(pcm_);
   }
 
-  State Poll(Nanos) override {
-    if (!failed_ && snd_pcm_state(pcm_) == SND_PCM_STATE_DISCONNECTED)
+  State Poll(Nanos now) override {
+    if (!failed_ && pcm_ == nullptr) Opens(now);
+    if (!failed_ && pcm_ != nullptr &&
+        snd_pcm_state(pcm_) == SND_PCM_STATE_DISCONNECTED)
       Fail("snd_pcm_state", -ENODEV);
-    return failed_ ? State::kFailed : State::kReady;
+    if (failed_) return State::kFailed;
+    return pcm_ != nullptr ? State::kReady : State::kOpening;
   }
+  bool Hangs() const override { return hangs_; }
   std::string Error() const override {
     return std::string(failed_call_) + ": " + Reason();
   }
-  std::string Reason() const override { return snd_strerror(error_); }
+  std::string Reason() const override {
+    return hangs_ ? "the sound system does not answer" : snd_strerror(error_);
+  }
   std::size_t Capacity() const override { return capacity_; }
 
   void Start(Nanos) override {
@@ -112,23 +220,22 @@ class AlsaOutput final : public Output {
   }
 
  private:
-  // Opens the default device for 48 kHz stereo floats.
-  void Open() {
-    if (int e = snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK,
-                             SND_PCM_NONBLOCK);
-        e < 0) {
-      pcm_ = nullptr;
-      return Fail("snd_pcm_open", e);
+  // Takes the device once its thread has opened it (or found why not);
+  // fails as a system that does not answer after kOpenTimeout.
+  void Opens(Nanos now) {
+    std::lock_guard<std::mutex> lock(opening_->mutex);
+    if (opening_->done) {
+      const Opened o = std::exchange(opening_->result, Opened{});
+      pcm_ = o.pcm;
+      capacity_ = o.capacity;
+      if (o.failed_call != nullptr) Fail(o.failed_call, o.error);
+      return;
     }
-    if (int e = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_FLOAT_LE,
-                                   SND_PCM_ACCESS_RW_INTERLEAVED, 2,
-                                   kSampleRate, 1, kBufferUs);
-        e < 0)
-      return Fail("snd_pcm_set_params", e);
-    snd_pcm_uframes_t buffer = 0, period = 0;
-    if (int e = snd_pcm_get_params(pcm_, &buffer, &period); e < 0)
-      return Fail("snd_pcm_get_params", e);
-    capacity_ = static_cast<std::size_t>(buffer);
+    if (opening_since_ == Nanos{0}) opening_since_ = now;
+    if (now - opening_since_ > kOpenTimeout) {
+      hangs_ = true;
+      Fail("snd_pcm_open", -ETIMEDOUT);
+    }
   }
 
   // Keeps the first failure: the call, and its error number.
@@ -139,6 +246,9 @@ class AlsaOutput final : public Output {
     error_ = e;
   }
 
+  std::shared_ptr<Opening> opening_;
+  Nanos opening_since_{0};
+  bool hangs_ = false;
   snd_pcm_t* pcm_ = nullptr;
   std::size_t capacity_ = 0;
   std::uint64_t written_ = 0;
