@@ -94,7 +94,7 @@ ModuleDevice::~ModuleDevice() {
     HaltLocked(mci::Mode::kStopped);
     mci::Post(done_, mci::Notice::kAborted);
   }
-  thread_.join();  // the render thread ends the run on its way out
+  thread_.join();
   AppendStats(renderer_->stats());
 }
 
@@ -147,8 +147,9 @@ void ModuleDevice::Run() {
     clock_.WaitUntil(lock, cv_, deadline);
     waiting_ = false;
   }
-  lock.unlock();
-  renderer_->End();
+  // The run ends with the renderer: its outputs close, which drops what they
+  // hold without waiting on a sound system (a halt may: ALSA's pulse plugin
+  // waits on its server), so a close is never held by a server that hangs.
 }
 
 void ModuleDevice::StartLocked(std::uint32_t from, std::uint32_t to) {

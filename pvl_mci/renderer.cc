@@ -55,7 +55,8 @@ Renderer::Renderer(std::unique_ptr<openmpt::module> module,
       stand_in_(MakeSilentOutput()),
       reopen_(std::move(reopen)) {}
 
-Renderer::~Renderer() { End(); }
+// The outputs close with it, which drops what they hold: no halt first.
+Renderer::~Renderer() = default;
 
 void Renderer::Begin(std::uint32_t from_ms, std::uint32_t to_ms, Nanos now) {
   End();
