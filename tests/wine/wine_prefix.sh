@@ -15,6 +15,9 @@
 # skipped) when the Windows build has not been made. cleanup stops the
 # prefixes' Wine servers and removes the folder.
 set -euo pipefail
+# A step that fails says which; the prefixes' own logs are removed with
+# them.
+trap 'echo "$0: line $LINENO failed ($?): $BASH_COMMAND" >&2' ERR
 
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts and no desktop menu entries.
@@ -44,7 +47,11 @@ remove_prefixes() {
 make_prefix() {
   local prefix=$1
   mkdir -p "$prefix"
-  WINEPREFIX=$prefix "$wine64" wineboot -i </dev/null >"$prefix.log" 2>&1
+  if ! WINEPREFIX=$prefix "$wine64" wineboot -i </dev/null >"$prefix.log" 2>&1
+  then
+    cat "$prefix.log" >&2
+    return 1
+  fi
   WINEPREFIX=$prefix "$wineserver" -w
 }
 
