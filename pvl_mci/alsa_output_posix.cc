@@ -4,11 +4,11 @@
 // such file or directory").
 //
 // `default` often leads to a sound server through ALSA's pulse plugin,
-// which waits for that server's answer to open and to close, whatever the
-// mode: a server that hangs held the render thread in snd_pcm_close until
-// it went on. So the device is opened and closed on threads of their own,
-// and an open not done within kOpenTimeout counts as a system that does
-// not answer.
+// which waits for that server's answer to open, halt and close, whatever
+// the mode: a server that hangs held the render thread in snd_pcm_close
+// until it went on. So the device is opened and closed on threads of their
+// own, and an open not done within kOpenTimeout counts as a system that
+// does not answer. (A close never halts first: module_device.cc.)
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
