@@ -55,26 +55,14 @@ bool MonitorRecorder::Start(const std::string& socket,
         nullptr);
   pa_threaded_mainloop_unlock(loop_);
   // A PipeWire just started with both cores busy was seen taking more than
-  // 5 s to make the stream: its session manager links it. Now and then it
-  // never did (2 in some 50 loaded rounds); a stream asked for anew once
-  // the session manager is up is linked like any other.
-  const auto give_up = steady_clock::now() + std::chrono::seconds(12);
-  auto ask_again = give_up;
+  // 5 s to make the stream: its session manager links it.
+  const auto give_up = steady_clock::now() + std::chrono::seconds(10);
   bool stream_made = false;
   while (ok && steady_clock::now() < give_up) {
     pa_threaded_mainloop_lock(loop_);
     const pa_context_state_t state = pa_context_get_state(context_);
     if (!PA_CONTEXT_IS_GOOD(state)) ok = false;
-    if (ok && stream_made && steady_clock::now() > ask_again &&
-        pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
-      pa_stream_set_read_callback(stream_, nullptr, nullptr);
-      pa_stream_disconnect(stream_);
-      pa_stream_unref(stream_);
-      stream_ = nullptr;
-      stream_made = false;
-    }
     if (ok && state == PA_CONTEXT_READY && !stream_made) {
-      ask_again = steady_clock::now() + std::chrono::seconds(4);
       const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kRate, 2};
       stream_ = pa_stream_new(context_, "monitor", &format, nullptr);
       pa_stream_set_read_callback(stream_, &MonitorRecorder::OnRead, this);
@@ -104,7 +92,7 @@ bool MonitorRecorder::Start(const std::string& socket,
   pa_threaded_mainloop_unlock(loop_);
   error = "cannot record " + source + " on " + socket + ": " +
           (!connected ? "no connection (" + reason + ")"
-           : creating ? std::string("the stream not made within 12 s")
+           : creating ? std::string("the stream not made within 10 s")
                       : "the stream failed (" + reason + ")");
   Stop();
   return false;

@@ -31,7 +31,7 @@ class MonitorRecorder {
 
   // Connects to the server at `socket` and records `source` (a new
   // recording); false, with the reason in `error`, when the recording has
-  // not begun within 12 s.
+  // not begun within 10 s.
   bool Start(const std::string& socket, const std::string& source,
              std::string& error);
   // Ends the recording; what was recorded stays.
