@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -186,6 +187,23 @@ std::vector<std::string> SoundServer::ClientEnv() const {
 
 std::string SoundServer::Log() const {
   std::ifstream in(dir_ + "/server.log");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string SoundServer::Graph() {
+  if (kind_ != ServerKind::kPipeWire || !Running()) return {};
+  const std::string out = dir_ + "/graph.txt";
+  std::remove(out.c_str());
+  // A server stopped meanwhile would hold the tools: 5 s each at most.
+  for (const std::vector<std::string>& argv :
+       {std::vector<std::string>{"timeout", "5", "wpctl", "status"},
+        std::vector<std::string>{"timeout", "5", "pw-link", "--links"}}) {
+    if (const pid_t pid = Spawn(argv, ServerEnv(), out); pid > 0)
+      waitpid(pid, nullptr, 0);
+  }
+  std::ifstream in(out);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();

@@ -54,6 +54,10 @@ class SoundServer {
   const std::string& Dir() const { return dir_; }
   // What the server has written to its log so far.
   std::string Log() const;
+  // PipeWire's graph now, as its session manager and its own tool list it
+  // (its nodes, and which are linked), for a failed test's message; empty
+  // for PulseAudio, or once the server is gone.
+  std::string Graph();
 
  private:
   bool StartPulseAudio(std::string& error);

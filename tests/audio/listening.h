@@ -56,10 +56,12 @@ class Listening : public ::testing::TestWithParam<ServerKind> {
         << "pcm.!default { type hw card 99 }\n";
   }
 
-  // A failed test shows what its server said.
+  // A failed test shows what its server said, and PipeWire's graph.
   void TearDown() override {
-    if (HasFailure())
-      std::printf("The server's log:\n%s\n", server_.Log().c_str());
+    if (!HasFailure()) return;
+    std::printf("The server's log:\n%s\n", server_.Log().c_str());
+    if (const std::string graph = server_.Graph(); !graph.empty())
+      std::printf("Its graph:\n%s\n", graph.c_str());
   }
 
   // Starts the server (again, after a kill or a stop) and the recorder on
