@@ -29,11 +29,13 @@ constexpr Nanos kQuickFor = milliseconds(1000);
 // kLeadPoll meanwhile. The music then begins at a frame heard at least
 // kLeadMargin from now. (How long a stream takes to be heard cannot be
 // known before: on PulseAudio, 6-28 ms on a quiet machine and up to 45 ms
-// on a busy one, by where the sink stands in its mixing.) Where the stream
-// tells no more than that all of it was heard (PipeWire counts what it took
-// as heard), or tells nothing for kLeadLongest, the music comes after the
-// part of the silence not told heard yet, taken to play from now on (a
-// server held that long plays the silence after the hold).
+// on a busy one, by where the sink stands in its mixing.) A stream whose
+// server has not answered yet is waited for, however long: a server held
+// a while plays the silence after the hold, and tells when. One that
+// answers but tells no more than that all it took was heard, for
+// kLeadLongest (PipeWire counts what it took as heard, and takes nothing
+// until it has a whole graph cycle), gets the music after the part of the
+// silence not told heard yet, taken to play from now on.
 constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
@@ -106,6 +108,7 @@ void Renderer::MoveTo(Nanos now) {
   PlayOn(*real_, 0, now);
   line_ = line;
   placing_ = true;
+  answered_at_ = kForever;
 }
 
 // Feeds a stream joining the music silence until it tells when its frames
@@ -119,8 +122,9 @@ bool Renderer::Lead(Nanos now) {
   const bool told = lead > 0 && seg.moving && seg.limit > seg.frames;
   const Nanos at = told ? std::max(WhenHeard(seg, lead), now)
                         : now + TimeOf(lead - lead_heard);
+  if (seg.moving) answered_at_ = std::min(answered_at_, now);
   if ((told && (at >= now + kLeadMargin || lead_heard >= lead)) ||
-      now - line_.at > kLeadLongest) {
+      now - answered_at_ > kLeadLongest) {
     // The music frame due at `at` follows the silence (a move within the
     // first lead of a run comes in a little late).
     const std::uint64_t place = std::min(HeardBy(line_, at), run_frames_);

@@ -113,9 +113,11 @@ class Renderer {
   Nanos due_ = kForever;
   bool output_failed_ = false;  // not reported yet
   // A stream joining the music where real time has it: the line it is to
-  // join, and when the music's first frame in it is heard (once known).
+  // join, when the stream first answered, and when the music's first frame
+  // in it is heard (once known).
   bool placing_ = false;
   Progress line_;
+  Nanos answered_at_ = kForever;
   Nanos joined_at_{0};
   std::uint64_t seen_underruns_ = 0;
   Stats stats_;
