@@ -148,8 +148,8 @@ void ModuleDevice::Run() {
     waiting_ = false;
   }
   // The run ends with the renderer: its outputs close, which drops what they
-  // hold without waiting on a sound system (a halt may: ALSA's pulse plugin
-  // waits on its server), so a close is never held by a server that hangs.
+  // hold without waiting on a sound system, so a close is never held by a
+  // server that hangs.
 }
 
 void ModuleDevice::StartLocked(std::uint32_t from, std::uint32_t to) {

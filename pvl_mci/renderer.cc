@@ -382,7 +382,9 @@ Nanos Renderer::NextWake(const Progress& seg, bool more, Nanos now) const {
     for (Nanos at : {last_move_at_ + kSuspect, last_move_at_ + kStall})
       if (at > now) wake = std::min(wake, at + milliseconds(1));
   }
-  if ((real_ && !Real()) || better_) wake = std::min(wake, now + kPoll);
+  // (Also a stream not moving yet: its first report comes in a moment.)
+  if ((real_ && !Real()) || better_ || (Real() && !seg.moving && !finished_))
+    wake = std::min(wake, now + kPoll);
   if (placing_) wake = std::min(wake, now + kLeadPoll);
   if (leaving_ && joined_at_ > now) wake = std::min(wake, joined_at_);
   if (reopen_ && (!real_ || real_->Rank() > 0))

@@ -15,6 +15,9 @@
 
 #include "harness/reference_render.h"
 #include "harness/signal_compare.h"
+#include "pvl_mci/clock.h"
+#include "pvl_mci/module_device.h"
+#include "pvl_mci/output.h"
 #include "tests/audio/listening.h"
 #include "tests/support/expected_lines.h"
 #include "xmgen/pieces.h"
@@ -286,6 +289,47 @@ TEST_P(AServerThatHangs, BehindALSAHoldsUpNothing) {
 }
 TEST_P(AServerThatHangs, BehindALSAHoldsUpNoKey) {
   ExpectItHoldsUpNothing(AlsaRouteEnv(), milliseconds(400));
+}
+
+// A program that stops the music and plays it again, on ALSA whose server
+// hangs meanwhile: the position keeps time from the new start (after the
+// 200 ms an output that stands still is given), and the device closes at
+// once, without waiting for the server to go on.
+TEST_P(AServerThatHangs, BehindALSAHoldsUpNoStop) {
+  std::vector<std::string> names;
+  for (const std::string& e : AlsaRouteEnv()) {
+    names.push_back(e.substr(0, e.find('=')));
+    setenv(names.back().c_str(), e.c_str() + names.back().size() + 1, 1);
+  }
+  std::unique_ptr<pvl::ModuleDevice> device;
+  ASSERT_EQ(pvl::ModuleDevice::Create(Continuous(), pvl::OpenAlsaOutput(),
+                                      pvl::SteadyClock(), device)
+                .error,
+            0u);
+  ASSERT_EQ(device->Play({}, {}).error, 0u);
+  Wait(milliseconds(1500));
+  server_.Pause();
+  // Were the device's close held up, the server goes on after 3 s.
+  std::thread resume([this] {
+    Wait(milliseconds(3000));
+    server_.Resume();
+  });
+  Wait(milliseconds(300));
+  ASSERT_EQ(device->Stop().error, 0u);
+  const std::uint32_t stopped = device->Position();
+  ASSERT_EQ(device->Play(stopped, {}).error, 0u);
+  Wait(milliseconds(600));
+  const long moved = static_cast<long>(device->Position()) - stopped;
+  const auto close = steady_clock::now();
+  device.reset();
+  const double close_ms = Ms(steady_clock::now() - close).count();
+  resume.join();
+  for (const std::string& name : names) unsetenv(name.c_str());
+  std::printf("moved %ld ms in 600 ms after the stop; closed in %.1f ms\n",
+              moved, close_ms);
+  // 400 ms of real time at least, with room for a late render thread.
+  EXPECT_GE(moved, 300);
+  EXPECT_LT(close_ms, 250.0);
 }
 
 // Stopped (as by Ctrl+Z, or the machine suspended) the program goes on
