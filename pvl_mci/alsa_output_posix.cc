@@ -40,8 +40,11 @@ constexpr unsigned kBufferUs = 200000;
 // As long as a sound server's connection is given.
 constexpr Nanos kOpenTimeout = std::chrono::milliseconds(1000);
 // How often the thread looks at a device that plays: what it has heard,
-// and room for frames it could not take yet.
+// and room for frames it could not take yet. A device given frames that
+// has not begun to play is looked at more often: a stream joining the
+// music waits to be told when it is heard.
 constexpr auto kLook = std::chrono::milliseconds(20);
+constexpr auto kLookStarting = std::chrono::milliseconds(5);
 
 // What an open came to: the device, or the call that failed and its error.
 struct Opened {
@@ -198,10 +201,12 @@ void Serve(const std::shared_ptr<Link>& link) {
       continue;
     }
     if (link->prepare) Feed(o.pcm, *link, lock, chunk);
-    const bool playing = link->heard.moving || !link->pending.empty();
+    const bool starting = link->prepare && link->given > 0;
     const auto asked = [&] { return link->poked; };
-    if (playing)
+    if (link->heard.moving || !link->pending.empty())
       link->wake.wait_for(lock, kLook, asked);
+    else if (starting)
+      link->wake.wait_for(lock, kLookStarting, asked);
     else
       link->wake.wait(lock, asked);
     link->poked = false;
