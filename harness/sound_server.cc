@@ -128,6 +128,14 @@ bool WaitForSocket(const std::string& path, pid_t pid) {
   return Accepts(path);
 }
 
+// The whole of a file; empty when there is none.
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 }  // namespace
 
 SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
@@ -185,12 +193,7 @@ std::vector<std::string> SoundServer::ClientEnv() const {
           "PULSE_CLIENTCONFIG=" + dir_ + "/client.conf"};
 }
 
-std::string SoundServer::Log() const {
-  std::ifstream in(dir_ + "/server.log");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string SoundServer::Log() const { return ReadAll(dir_ + "/server.log"); }
 
 std::string SoundServer::Graph() {
   if (kind_ != ServerKind::kPipeWire || !Running()) return {};
@@ -203,10 +206,7 @@ std::string SoundServer::Graph() {
     if (const pid_t pid = Spawn(argv, ServerEnv(), out); pid > 0)
       waitpid(pid, nullptr, 0);
   }
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return ReadAll(out);
 }
 
 pid_t SoundServer::Spawn(const std::vector<std::string>& argv,
