@@ -113,6 +113,7 @@ std::atomic<int> g_abandoned{0};
 // state as the program ends.
 std::atomic<int> g_closing{0};
 
+// Keeps the first failure: the call, and its error number.
 void Fail(Link& link, const char* call, int e) {
   if (link.failed_call != nullptr) return;
   link.failed_call = call;
@@ -232,7 +233,7 @@ class AlsaOutput final : public Output {
     });
     if (g_abandoned > 0) {
       hangs_ = true;
-      Fail("snd_pcm_open", -ETIMEDOUT);
+      Fail(*link_, "snd_pcm_open", -ETIMEDOUT);
       return;
     }
     serving_ = true;
@@ -252,29 +253,30 @@ class AlsaOutput final : public Output {
     Poke();
   }
 
+  // The first failure, the thread's or this one's, is kept in the link: an
+  // open that ends after it was given up on changes nothing.
   State Poll(Nanos now) override {
-    if (!failed_) {
-      std::lock_guard<std::mutex> lock(link_->mutex);
-      if (link_->failed_call != nullptr) {
-        Fail(link_->failed_call, link_->error);
-      } else if (link_->opened) {
-        capacity_ = link_->capacity;
-        return State::kReady;
-      } else {
-        if (opening_since_ == Nanos{0}) opening_since_ = now;
-        if (now - opening_since_ <= kOpenTimeout) return State::kOpening;
-        hangs_ = true;
-        Fail("snd_pcm_open", -ETIMEDOUT);
-      }
+    std::lock_guard<std::mutex> lock(link_->mutex);
+    if (link_->failed_call != nullptr) return State::kFailed;
+    if (link_->opened) {
+      capacity_ = link_->capacity;
+      return State::kReady;
     }
+    if (opening_since_ == Nanos{0}) opening_since_ = now;
+    if (now - opening_since_ <= kOpenTimeout) return State::kOpening;
+    hangs_ = true;
+    Fail(*link_, "snd_pcm_open", -ETIMEDOUT);
     return State::kFailed;
   }
   bool Hangs() const override { return hangs_; }
   std::string Error() const override {
-    return std::string(failed_call_) + ": " + Reason();
+    std::lock_guard<std::mutex> lock(link_->mutex);
+    const char* call = link_->failed_call;
+    return std::string(call != nullptr ? call : "") + ": " + ReasonLocked();
   }
   std::string Reason() const override {
-    return hangs_ ? "the sound system does not answer" : snd_strerror(error_);
+    std::lock_guard<std::mutex> lock(link_->mutex);
+    return ReasonLocked();
   }
   std::size_t Capacity() const override { return capacity_; }
 
@@ -343,12 +345,9 @@ class AlsaOutput final : public Output {
     link_->wake.notify_one();
   }
 
-  // Keeps the first failure: the call, and its error number.
-  void Fail(const char* call, int e) {
-    if (failed_) return;
-    failed_ = true;
-    failed_call_ = call;
-    error_ = e;
+  std::string ReasonLocked() const {
+    return hangs_ ? "the sound system does not answer"
+                  : snd_strerror(link_->error);
   }
 
   std::shared_ptr<Link> link_;
@@ -356,9 +355,6 @@ class AlsaOutput final : public Output {
   Nanos opening_since_{0};
   bool hangs_ = false;
   std::size_t capacity_ = 0;
-  bool failed_ = false;
-  const char* failed_call_ = "";
-  int error_ = 0;
 };
 
 }  // namespace
