@@ -55,13 +55,28 @@ bool MonitorRecorder::Start(const std::string& socket,
         nullptr);
   pa_threaded_mainloop_unlock(loop_);
   // A PipeWire just started with both cores busy was seen taking more than
-  // 5 s to make the stream: its session manager links it.
-  const auto give_up = steady_clock::now() + std::chrono::seconds(10);
+  // 5 s to make the stream: its session manager links it. Four times over
+  // many loaded rounds it made none in 10 s (why is not known): a stream
+  // not made in kRemakeAfter is asked for again, once.
+  constexpr auto kRemakeAfter = std::chrono::seconds(6);
+  const auto began = steady_clock::now();
+  const auto give_up = began + std::chrono::seconds(12);
   bool stream_made = false;
+  bool remade = false;
   while (ok && steady_clock::now() < give_up) {
     pa_threaded_mainloop_lock(loop_);
     const pa_context_state_t state = pa_context_get_state(context_);
     if (!PA_CONTEXT_IS_GOOD(state)) ok = false;
+    if (ok && stream_made && !remade &&
+        steady_clock::now() - began > kRemakeAfter &&
+        pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
+      pa_stream_set_read_callback(stream_, nullptr, nullptr);
+      pa_stream_disconnect(stream_);
+      pa_stream_unref(stream_);
+      stream_ = nullptr;
+      stream_made = false;
+      remade = true;
+    }
     if (ok && state == PA_CONTEXT_READY && !stream_made) {
       const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kRate, 2};
       stream_ = pa_stream_new(context_, "monitor", &format, nullptr);
@@ -92,7 +107,8 @@ bool MonitorRecorder::Start(const std::string& socket,
   pa_threaded_mainloop_unlock(loop_);
   error = "cannot record " + source + " on " + socket + ": " +
           (!connected ? "no connection (" + reason + ")"
-           : creating ? std::string("the stream not made within 10 s")
+           : creating ? std::string("the stream not made within 12 s, "
+                                    "asked for twice")
                       : "the stream failed (" + reason + ")");
   Stop();
   return false;
@@ -226,6 +242,17 @@ std::optional<SteadyTime> MonitorRecorder::WaitForSound(
         return TimeOfFrame(*frame);
     }
     if (steady_clock::now() > give_up) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool MonitorRecorder::WaitForRecorded(SteadyTime until,
+                                      std::chrono::milliseconds timeout) const {
+  const SteadyTime give_up = steady_clock::now() + timeout;
+  for (;;) {
+    const std::optional<SteadyTime> end = TimeOfFrame(Frames());
+    if (end && *end >= until) return true;
+    if (steady_clock::now() > give_up) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }

@@ -54,6 +54,10 @@ class MonitorRecorder {
   std::optional<SteadyTime> WaitForSound(SteadyTime after,
                                          std::chrono::milliseconds timeout,
                                          float threshold = 1e-3f) const;
+  // Waits until the recording holds what the sink played up to `until`
+  // (it comes in late on a busy machine); false when the time is up.
+  bool WaitForRecorded(SteadyTime until,
+                       std::chrono::milliseconds timeout) const;
 
  private:
   static void OnRead(pa_stream* stream, std::size_t bytes, void* self);
