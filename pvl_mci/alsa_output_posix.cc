@@ -121,9 +121,10 @@ void Fail(Link& link, const char* call, int e) {
 }
 
 // Gives the device what it has room for of the frames pending, and starts
-// it when asked; with `lock` held on entry and on return.
+// it when asked (either `touches` it); with `lock` held on entry and on
+// return.
 void Feed(snd_pcm_t* pcm, Link& link, std::unique_lock<std::mutex>& lock,
-          std::vector<float>& chunk) {
+          std::vector<float>& chunk, bool& touched) {
   const std::uint64_t epoch = link.epoch;
   lock.unlock();
   snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
@@ -148,6 +149,7 @@ void Feed(snd_pcm_t* pcm, Link& link, std::unique_lock<std::mutex>& lock,
   const bool dry_now = n == -EPIPE && snd_pcm_prepare(pcm) == 0;
   if (dry_now) n = snd_pcm_writei(pcm, chunk.data(), frames);
   if (n == -EAGAIN) n = 0;
+  touched = touched || n > 0 || trigger;
   if (n >= 0 && trigger && snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
     e = snd_pcm_start(pcm);
   const snd_pcm_state_t state = snd_pcm_state(pcm);
@@ -186,10 +188,17 @@ void Serve(const std::shared_ptr<Link>& link) {
   if (o.failed_call != nullptr) Fail(*link, o.failed_call, o.error);
   std::vector<float> chunk;
   std::uint64_t epoch = link->epoch;
+  // Opened, the device is prepared; until it is given a frame or started,
+  // a new stream needs no drop and prepare. Behind ALSA's pulse plugin each
+  // waits on the server, and a prepare makes the server's stream anew: the
+  // first sound came up to 350 ms after the play line with both cores busy.
+  bool touched = false;
   while (!link->abandoned && link->failed_call == nullptr) {
     if (link->epoch != epoch) {
       epoch = link->epoch;
       const bool prepare = link->prepare;
+      if (prepare && !touched && snd_pcm_state(o.pcm) == SND_PCM_STATE_PREPARED)
+        continue;
       lock.unlock();
       int e = snd_pcm_drop(o.pcm);
       const char* call = "snd_pcm_drop";
@@ -199,9 +208,10 @@ void Serve(const std::shared_ptr<Link>& link) {
       }
       lock.lock();
       if (e < 0) Fail(*link, call, e);
+      touched = false;
       continue;
     }
-    if (link->prepare) Feed(o.pcm, *link, lock, chunk);
+    if (link->prepare) Feed(o.pcm, *link, lock, chunk, touched);
     const bool starting = link->prepare && link->given > 0;
     const auto asked = [&] { return link->poked; };
     if (link->heard.moving || !link->pending.empty())
