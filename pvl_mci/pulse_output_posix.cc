@@ -101,6 +101,7 @@ class PulseOutput final : public Output {
     written_ = 0;
     end_.Reset();
     heard_ = {0, now, false, 0};
+    told_playing_ = false;
     next_timing_at_ = now;
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
     stream_ = pa_stream_new(context_, "music", &format, nullptr);
@@ -346,11 +347,22 @@ class PulseOutput final : public Output {
     const pa_timing_info* t = pa_stream_get_timing_info(stream);
     if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
     auto* self = static_cast<PulseOutput*>(user);
-    self->heard_ =
-        HeardFromServer(static_cast<std::uint64_t>(t->read_index) / kFrameBytes,
-                        static_cast<std::int64_t>(t->transport_usec) -
-                            static_cast<std::int64_t>(t->sink_usec),
-                        t->playing != 0, now);
+    const auto read = static_cast<std::uint64_t>(t->read_index) / kFrameBytes;
+    // PipeWire takes a stream's frames a graph cycle at a time, and tells
+    // the same read index until the next cycle: the clock carries on from
+    // the first report of it, or the position would stand still for the
+    // cycle and then leap. (PulseAudio's index moves between reports.)
+    const bool playing = t->playing != 0;
+    const bool same =
+        playing && self->told_playing_ && read == self->told_read_;
+    self->told_read_ = read;
+    self->told_playing_ = playing;
+    if (!same)
+      self->heard_ =
+          HeardFromServer(read,
+                          static_cast<std::int64_t>(t->transport_usec) -
+                              static_cast<std::int64_t>(t->sink_usec),
+                          playing, now);
     // Heard for a while: no more prebuffer (StreamAttributes says why).
     if (self->prebuf_ && t->playing != 0 &&
         self->heard_.frames >= kSteadyFrames) {
@@ -382,6 +394,9 @@ class PulseOutput final : public Output {
   std::uint64_t written_ = 0;
   FadedEnd end_;
   Progress heard_;
+  // The last report's read index, and whether it was playing then.
+  std::uint64_t told_read_ = 0;
+  bool told_playing_ = false;
   Nanos next_timing_at_{0};
   bool prebuf_ = true;  // not heard for kSteadyFrames yet
   bool finishing_ = false;
