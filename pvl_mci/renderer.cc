@@ -32,14 +32,17 @@ constexpr Nanos kQuickFor = milliseconds(1000);
 // on a busy one, by where the sink stands in its mixing.) A stream whose
 // server has not answered yet is waited for, however long: a server held
 // a while plays the silence after the hold, and tells when. One that
-// answers but tells no more than that all it took was heard, for
-// kLeadLongest (PipeWire counts what it took as heard, and takes nothing
-// until it has a whole graph cycle), gets the music after the part of the
-// silence not told heard yet, taken to play from now on.
+// answers but has taken nothing kLeadMore later may want more before it
+// plays (PipeWire takes a whole graph cycle at a time, and nothing less:
+// 170 ms in the tests), and is given a whole buffer of silence. One that
+// still tells no more than that all it took was heard by kLeadLongest
+// gets the music after the part of the silence not told heard yet, taken
+// to play from now on.
 constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
-constexpr Nanos kLeadLongest = milliseconds(200);
+constexpr Nanos kLeadMore = milliseconds(60);
+constexpr Nanos kLeadLongest = milliseconds(400);
 // Asked back this much later than due: the process was not running. The
 // music then comes in again over kFadeFrames.
 constexpr Nanos kLate = milliseconds(300);
@@ -137,7 +140,10 @@ bool Renderer::Lead(Nanos now) {
     joined_at_ = at;
     return true;
   }
-  const std::uint64_t ahead = lead_heard + kLeadFrames;
+  const bool wants_more = answered_at_ != kForever && seg.frames == 0 &&
+                          now - answered_at_ >= kLeadMore;
+  const std::uint64_t ahead =
+      lead_heard + (wants_more ? active_->Capacity() : kLeadFrames);
   const auto silence = static_cast<std::size_t>(std::min<std::uint64_t>(
       ahead > lead ? ahead - lead : 0,
       std::min(active_->Room(now), active_->Capacity())));
@@ -350,8 +356,11 @@ Renderer::Report Renderer::Step(Nanos now) {
   }
   if (Real() && !done && now - last_move_at_ > kSuspect)
     report.heard = {last_heard_, last_move_at_, true, run_frames_};
-  // Until a stream joining the music is heard, the line keeps real time.
-  if (placing_ || now < joined_at_)
+  // Until a stream joining the music is heard, the line keeps real time
+  // (also past when it was due, while it has played nothing: PipeWire
+  // begins on its graph's next cycle).
+  if (placing_ || now < joined_at_ ||
+      (joined_at_ != Nanos{0} && HeardBy(seg, now) == 0))
     report.heard = {HeardBy(line_, now), now, true, run_frames_};
   report.output_failed = std::exchange(output_failed_, false);
   if (done) {

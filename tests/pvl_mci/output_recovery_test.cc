@@ -30,6 +30,10 @@ struct Script {
   std::size_t rank = 0;
   // A stream that plays nothing before, and tells nothing until after.
   Nanos plays_from{0};
+  // A stream that takes nothing until it holds this many frames (a graph
+  // cycle), and meanwhile tells that nothing was heard; it plays from the
+  // next cycle after.
+  std::size_t takes_whole = 0;
   // Seen: when its stream started, the silence written to it first, the
   // first frames written after that, and whether the device let go of it.
   std::vector<Nanos> starts;
@@ -54,17 +58,28 @@ class ScriptedOutput final : public pvl::Output {
     s_.starts.push_back(now);
     s_.lead = 0;
     s_.first_frames.clear();
+    given_ = 0;
     inner_->Start(std::max(now, s_.plays_from));
   }
   void Halt() override {}
   std::size_t Room(Nanos now) override {
+    if (Waits()) return Capacity() - std::min(Capacity(), given_);
     return Still(now) ? 0 : inner_->Room(now);
   }
   Nanos WhenRoom(std::size_t frames, Nanos now) override {
     return inner_->WhenRoom(frames, now);
   }
   void Write(const float* frames, std::size_t count, Nanos now) override {
-    inner_->Write(frames, count, now);
+    given_ += count;
+    if (s_.takes_whole > 0 && s_.plays_from == Nanos{0} &&
+        given_ >= s_.takes_whole) {
+      const Nanos cycle = pvl::TimeOf(s_.takes_whole);
+      s_.plays_from =
+          s_.starts.back() + ((now - s_.starts.back()) / cycle + 1) * cycle;
+      inner_->Start(s_.plays_from);
+      inner_->Write(frames, given_ - count, now);
+    }
+    if (!Waits()) inner_->Write(frames, count, now);
     for (; count > 0 && s_.first_frames.empty() && frames[0] == 0.0f &&
            frames[1] == 0.0f;
          --count, frames += 2)
@@ -75,6 +90,7 @@ class ScriptedOutput final : public pvl::Output {
   }
   void Finish(Nanos now) override { inner_->Finish(now); }
   pvl::Progress Heard(Nanos now) override {
+    if (Waits()) return {0, now, true, 0};
     if (now <= s_.plays_from) return {0, now, false, 0};
     pvl::Progress p = inner_->Heard(now);
     if (Still(now))
@@ -84,7 +100,9 @@ class ScriptedOutput final : public pvl::Output {
 
  private:
   bool Still(Nanos now) const { return now >= s_.stands_still_at; }
+  bool Waits() const { return s_.takes_whole > 0 && s_.plays_from == Nanos{0}; }
   Script& s_;
+  std::size_t given_ = 0;
   std::unique_ptr<pvl::Output> inner_;
 };
 
@@ -234,6 +252,20 @@ TEST_F(OutputRecovery, AnOutputThatStandsStillIsLetGoAfterASecond) {
   EXPECT_TRUE(first.destroyed);
   ASSERT_EQ(attempts_.size(), 1u);
   ASSERT_NO_FATAL_FAILURE(PlayFor(100));
+  ExpectTheMusicFromItsStart(next_[0]);
+}
+
+// A server that takes a stream's frames only a whole graph cycle at a time
+// (PipeWire, here 170 ms) gets the music after silence enough to begin:
+// in place, and the line keeps time meanwhile.
+TEST_F(OutputRecovery, AServerThatTakesWholeCyclesGetsTheMusicInPlace) {
+  Script first;
+  first.fails_at = start_ + milliseconds(600);
+  next_.resize(1);
+  next_[0].takes_whole = 170 * 48;
+  Open(first);
+  ASSERT_NO_FATAL_FAILURE(PlayFor(2000));
+  ASSERT_NE(next_[0].plays_from, Nanos{0});
   ExpectTheMusicFromItsStart(next_[0]);
 }
 
