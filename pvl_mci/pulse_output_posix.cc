@@ -348,13 +348,14 @@ class PulseOutput final : public Output {
     if (t == nullptr || t->read_index_corrupt || t->read_index < 0) return;
     auto* self = static_cast<PulseOutput*>(user);
     const auto read = static_cast<std::uint64_t>(t->read_index) / kFrameBytes;
-    // PipeWire takes a stream's frames a graph cycle at a time, and tells
-    // the same read index until the next cycle: the clock carries on from
-    // the first report of it, or the position would stand still for the
-    // cycle and then leap. (PulseAudio's index moves between reports.)
+    // PipeWire takes a stream's frames a graph cycle at a time, tells the
+    // same read index until the next cycle, and nothing of its sink: the
+    // clock carries on from the first report of the index, or the position
+    // would stand still for the cycle and then leap. (PulseAudio tells what
+    // its sink holds, which each report brings up to date.)
     const bool playing = t->playing != 0;
-    const bool same =
-        playing && self->told_playing_ && read == self->told_read_;
+    const bool same = playing && self->told_playing_ && t->sink_usec == 0 &&
+                      read == self->told_read_;
     self->told_read_ = read;
     self->told_playing_ = playing;
     if (!same)

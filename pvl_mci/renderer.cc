@@ -32,17 +32,18 @@ constexpr Nanos kQuickFor = milliseconds(1000);
 // on a busy one, by where the sink stands in its mixing.) A stream whose
 // server has not answered yet is waited for, however long: a server held
 // a while plays the silence after the hold, and tells when. One that
-// answers but has taken nothing kLeadMore later may want more before it
-// plays (PipeWire takes a whole graph cycle at a time, and nothing less:
-// 170 ms in the tests), and is given a whole buffer of silence. One that
-// still tells no more than that all it took was heard by kLeadLongest
-// gets the music after the part of the silence not told heard yet, taken
-// to play from now on.
+// answers but has taken nothing kLeadMore later (PulseAudio takes its
+// first frames within 55 ms, even with both cores busy) may want more
+// before it plays: PipeWire takes a whole graph cycle at a time, and
+// nothing less (170 ms in the tests, 8192 frames at most). It is given
+// half a buffer of silence (190 ms). One that still tells no more than
+// that all it took was heard by kLeadLongest gets the music after the part
+// of the silence not told heard yet, taken to play from now on.
 constexpr std::uint64_t kLeadFrames = 40 * kFramesPerMs;
 constexpr Nanos kLeadPoll = milliseconds(5);
 constexpr Nanos kLeadMargin = milliseconds(10);
-constexpr Nanos kLeadMore = milliseconds(60);
-constexpr Nanos kLeadLongest = milliseconds(400);
+constexpr Nanos kLeadMore = milliseconds(100);
+constexpr Nanos kLeadLongest = milliseconds(500);
 // Asked back this much later than due: the process was not running. The
 // music then comes in again over kFadeFrames.
 constexpr Nanos kLate = milliseconds(300);
@@ -122,7 +123,8 @@ bool Renderer::Lead(Nanos now) {
   const Progress seg = active_->Heard(now);
   const std::uint64_t lead = written_ - base_;
   const std::uint64_t lead_heard = std::min(lead, HeardBy(seg, now));
-  const bool told = lead > 0 && seg.moving && seg.limit > seg.frames;
+  const bool told =
+      lead > 0 && seg.moving && seg.limit > seg.frames && seg.limit >= lead;
   const Nanos at = told ? std::max(WhenHeard(seg, lead), now)
                         : now + TimeOf(lead - lead_heard);
   if (seg.moving) answered_at_ = std::min(answered_at_, now);
@@ -140,10 +142,14 @@ bool Renderer::Lead(Nanos now) {
     joined_at_ = at;
     return true;
   }
+  // (Half the buffer from the stream's start, the most a cycle takes:
+  // room freed by a first take not told yet is not filled with more.)
   const bool wants_more = answered_at_ != kForever && seg.frames == 0 &&
                           now - answered_at_ >= kLeadMore;
   const std::uint64_t ahead =
-      lead_heard + (wants_more ? active_->Capacity() : kLeadFrames);
+      wants_more ? std::max<std::uint64_t>(lead_heard + kLeadFrames,
+                                           active_->Capacity() / 2)
+                 : lead_heard + kLeadFrames;
   const auto silence = static_cast<std::size_t>(std::min<std::uint64_t>(
       ahead > lead ? ahead - lead : 0,
       std::min(active_->Room(now), active_->Capacity())));
