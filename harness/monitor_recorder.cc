@@ -19,6 +19,18 @@ using std::chrono::steady_clock;
 // How often the stream's timing is asked for while it records.
 constexpr auto kTimingEvery = std::chrono::milliseconds(50);
 
+// Asks `done` every 5 ms until it holds or `timeout` has passed; gives
+// its last answer.
+template <typename Done>
+bool PollUntil(Done done, std::chrono::milliseconds timeout) {
+  const SteadyTime give_up = steady_clock::now() + timeout;
+  for (;;) {
+    if (done()) return true;
+    if (steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 std::int64_t SteadyNs(SteadyTime t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              t.time_since_epoch())
@@ -70,10 +82,7 @@ bool MonitorRecorder::Start(const std::string& socket,
     if (ok && stream_made && !remade &&
         steady_clock::now() - began > kRemakeAfter &&
         pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
-      pa_stream_set_read_callback(stream_, nullptr, nullptr);
-      pa_stream_disconnect(stream_);
-      pa_stream_unref(stream_);
-      stream_ = nullptr;
+      DropStream();
       stream_made = false;
       remade = true;
     }
@@ -117,17 +126,20 @@ bool MonitorRecorder::Start(const std::string& socket,
 void MonitorRecorder::Stop() {
   if (loop_ == nullptr) return;
   pa_threaded_mainloop_stop(loop_);
-  if (stream_ != nullptr) {
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-  }
+  DropStream();
   pa_context_disconnect(context_);
   pa_context_unref(context_);
   context_ = nullptr;
   pa_threaded_mainloop_free(loop_);
   loop_ = nullptr;
+}
+
+void MonitorRecorder::DropStream() {
+  if (stream_ == nullptr) return;
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+  stream_ = nullptr;
 }
 
 bool MonitorRecorder::Lost() const {
@@ -234,27 +246,27 @@ std::optional<std::size_t> MonitorRecorder::FirstSound(std::size_t from,
 std::optional<SteadyTime> MonitorRecorder::WaitForSound(
     SteadyTime after, std::chrono::milliseconds timeout,
     float threshold) const {
-  const SteadyTime give_up = steady_clock::now() + timeout;
-  for (;;) {
-    const std::optional<std::size_t> from = FrameAt(after);
-    if (from) {
-      if (const std::optional<std::size_t> frame = FirstSound(*from, threshold))
-        return TimeOfFrame(*frame);
-    }
-    if (steady_clock::now() > give_up) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  std::optional<SteadyTime> heard;
+  PollUntil(
+      [&] {
+        const std::optional<std::size_t> from = FrameAt(after);
+        if (!from) return false;
+        const std::optional<std::size_t> frame = FirstSound(*from, threshold);
+        if (frame) heard = TimeOfFrame(*frame);
+        return frame.has_value();
+      },
+      timeout);
+  return heard;
 }
 
 bool MonitorRecorder::WaitForRecorded(SteadyTime until,
                                       std::chrono::milliseconds timeout) const {
-  const SteadyTime give_up = steady_clock::now() + timeout;
-  for (;;) {
-    const std::optional<SteadyTime> end = TimeOfFrame(Frames());
-    if (end && *end >= until) return true;
-    if (steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  return PollUntil(
+      [&] {
+        const std::optional<SteadyTime> end = TimeOfFrame(Frames());
+        return end && *end >= until;
+      },
+      timeout);
 }
 
 }  // namespace audio

@@ -63,6 +63,9 @@ class MonitorRecorder {
   static void OnRead(pa_stream* stream, std::size_t bytes, void* self);
   static void OnTiming(pa_stream* stream, int success, void* self);
   void RequestTiming();
+  // Lets go of the stream; with the loop's lock held, or its thread
+  // stopped.
+  void DropStream();
   std::optional<std::int64_t> OffsetNs() const;
 
   pa_threaded_mainloop* loop_ = nullptr;

@@ -365,8 +365,7 @@ class PulseOutput final : public Output {
                               static_cast<std::int64_t>(t->sink_usec),
                           playing, now);
     // Heard for a while: no more prebuffer (StreamAttributes says why).
-    if (self->prebuf_ && t->playing != 0 &&
-        self->heard_.frames >= kSteadyFrames) {
+    if (self->prebuf_ && playing && self->heard_.frames >= kSteadyFrames) {
       self->prebuf_ = false;
       const pa_buffer_attr attr =
           StreamAttributes(self->latency_, self->prebuf_);
