@@ -49,6 +49,16 @@ Nanos WhenHeard(const Progress& p, std::uint64_t frames);
 // on up to what was read (no further while the stream is not playing).
 Progress HeardFromServer(std::uint64_t read, std::int64_t ahead_us,
                          bool playing, Nanos now);
+// What was heard by the report `told`, received at `now`, from a server
+// that takes a stream's frames a graph cycle at a time and tells nothing of
+// its sink (PipeWire): its read index leaps by a cycle once a cycle. The
+// frames told were taken since the last report, `since`: what is heard now
+// lies between `told` and that plus the time between the reports.
+// `carried`, the clock so far, is kept within those bounds, so the count
+// moves on smoothly rather than leaping back at each report that came
+// late in its cycle.
+Progress HeardInCycles(const Progress& carried, const Progress& told,
+                       Nanos since, Nanos now);
 // By when a sound system that has room for `room` frames at `now`, and
 // frees room as it plays, has room for `frames`.
 Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now);

@@ -52,6 +52,19 @@ Progress HeardFromServer(std::uint64_t read, std::int64_t ahead_us,
   return p;
 }
 
+Progress HeardInCycles(const Progress& carried, const Progress& told,
+                       Nanos since, Nanos now) {
+  const std::uint64_t least = HeardBy(told, now);
+  const std::uint64_t was = HeardBy(carried, now);
+  if (!carried.moving || !told.moving || was <= least || now <= since)
+    return told;
+  Progress p = told;
+  p.frames =
+      std::min(was, least + HeardBy({0, since, true, ~std::uint64_t{0}}, now));
+  p.at = now;
+  return p;
+}
+
 Nanos WhenRoomFor(std::size_t frames, std::size_t room, Nanos now) {
   return now + TimeOf(frames > room ? frames - room : 0);
 }

@@ -8,11 +8,13 @@
 // libpulse's reason: "pa_context_connect: Connection refused".
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/proplist.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "pvl_mci/faded_end.h"
@@ -49,6 +51,8 @@ constexpr std::uint64_t kFadeAhead = 150 * kFramesPerMs;
 // A timing report is carried on for at most this long: an older one means
 // the reports have stopped (the server hangs, or this process was stopped).
 constexpr std::uint64_t kCarryFrames = 300 * kFramesPerMs;
+// No graph cycle seen yet.
+constexpr std::uint64_t kNoCycle = ~std::uint64_t{0};
 
 class PulseOutput final : public Output {
  public:
@@ -102,7 +106,24 @@ class PulseOutput final : public Output {
     end_.Reset();
     heard_ = {0, now, false, 0};
     told_playing_ = false;
+    told_read_ = 0;
+    cycle_ = kNoCycle;
     next_timing_at_ = now;
+    // PipeWire's service names itself so; its timing is told otherwise
+    // (OnTiming). The answer comes before the stream's first report.
+    if (!asked_server_) {
+      asked_server_ = true;
+      pa_operation* op = pa_context_get_server_info(
+          context_,
+          [](pa_context*, const pa_server_info* info, void* user) {
+            static_cast<PulseOutput*>(user)->pipewire_ =
+                info != nullptr && info->server_name != nullptr &&
+                std::strstr(info->server_name, "PipeWire") != nullptr;
+          },
+          this);
+      if (op == nullptr) return Fail("pa_context_get_server_info");
+      pa_operation_unref(op);
+    }
     const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, kSampleRate, 2};
     stream_ = pa_stream_new(context_, "music", &format, nullptr);
     if (stream_ == nullptr) return Fail("pa_stream_new");
@@ -349,21 +370,32 @@ class PulseOutput final : public Output {
     auto* self = static_cast<PulseOutput*>(user);
     const auto read = static_cast<std::uint64_t>(t->read_index) / kFrameBytes;
     // PipeWire takes a stream's frames a graph cycle at a time, tells the
-    // same read index until the next cycle, and nothing of its sink: the
-    // clock carries on from the first report of the index, or the position
-    // would stand still for the cycle and then leap. (PulseAudio tells what
-    // its sink holds, which each report brings up to date.)
+    // same read index until the next cycle, and nothing of its sink, where
+    // what it took is heard a cycle later: the cycle, the least step of the
+    // index seen (its first take is one), counts as the sink's share. The
+    // clock carries on from the first report of each index, or the position
+    // would stand still for the cycle and then leap, and a new index only
+    // bounds it (HeardInCycles). (PulseAudio tells what its sink holds,
+    // which each report brings up to date.)
     const bool playing = t->playing != 0;
-    const bool same = playing && self->told_playing_ && t->sink_usec == 0 &&
-                      read == self->told_read_;
+    const bool cycles = self->pipewire_ && playing;
+    if (cycles && read > self->told_read_ &&
+        (self->told_playing_ || self->told_read_ == 0))
+      self->cycle_ = std::min(self->cycle_, read - self->told_read_);
+    const std::int64_t sink_us =
+        t->sink_usec != 0 || !cycles || self->cycle_ == kNoCycle
+            ? static_cast<std::int64_t>(t->sink_usec)
+            : static_cast<std::int64_t>(self->cycle_ * 1000 / kFramesPerMs);
+    const Progress told = HeardFromServer(
+        read, static_cast<std::int64_t>(t->transport_usec) - sink_us, playing,
+        now);
+    if (!cycles || !self->told_playing_)
+      self->heard_ = told;
+    else if (read != self->told_read_)
+      self->heard_ = HeardInCycles(self->heard_, told, self->told_at_, now);
     self->told_read_ = read;
     self->told_playing_ = playing;
-    if (!same)
-      self->heard_ =
-          HeardFromServer(read,
-                          static_cast<std::int64_t>(t->transport_usec) -
-                              static_cast<std::int64_t>(t->sink_usec),
-                          playing, now);
+    self->told_at_ = now;
     // Heard for a while: no more prebuffer (StreamAttributes says why).
     if (self->prebuf_ && playing && self->heard_.frames >= kSteadyFrames) {
       self->prebuf_ = false;
@@ -394,9 +426,14 @@ class PulseOutput final : public Output {
   std::uint64_t written_ = 0;
   FadedEnd end_;
   Progress heard_;
-  // The last report's read index, and whether it was playing then.
+  // The last report's read index, whether it was playing then, and when
+  // it came.
   std::uint64_t told_read_ = 0;
   bool told_playing_ = false;
+  Nanos told_at_{0};
+  bool asked_server_ = false;
+  bool pipewire_ = false;  // the server is PipeWire's PulseAudio service
+  std::uint64_t cycle_ = kNoCycle;  // PipeWire's graph cycle, once seen
   Nanos next_timing_at_{0};
   bool prebuf_ = true;  // not heard for kSteadyFrames yet
   bool finishing_ = false;

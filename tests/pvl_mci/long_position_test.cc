@@ -76,6 +76,25 @@ TEST(SilentOutputCount, AWriterThatFellBehindGoesOnFromTheLastFrame) {
             later + milliseconds(100));
 }
 
+// A server that takes a stream's frames a graph cycle at a time (170 ms,
+// 8160 frames here): a report of a new read index moves the clock back
+// only where it proves the clock ahead. The clock ran from 0 at 0.
+TEST(ACycleTakingServer, NewIndexesBoundTheClock) {
+  const struct {
+    milliseconds since, now;  // the report before, and this one
+    std::uint64_t heard;
+  } cases[] = {{milliseconds(100), milliseconds(200), 9600},   // late in it
+               {milliseconds(100), milliseconds(150), 8160},   // behind it
+               {milliseconds(190), milliseconds(200), 8640}};  // ahead of it
+  const pvl::Progress clock{0, pvl::Nanos{0}, true, ~std::uint64_t{0}};
+  for (const auto& c : cases) {
+    const pvl::Progress p = pvl::HeardInCycles(
+        clock, pvl::HeardFromServer(8160, 0, true, c.now), c.since, c.now);
+    EXPECT_EQ(pvl::HeardBy(p, c.now), c.heard);
+    EXPECT_EQ(pvl::HeardBy(p, c.now + milliseconds(10)), c.heard + 480);
+  }
+}
+
 // A piece of `patterns` times one pattern of 256 empty rows, each row
 // lasting `row_ms` ms; with `delay`, every row is held 15 times more.
 std::vector<std::uint8_t> LongPiece(int patterns, int speed, int tempo,
