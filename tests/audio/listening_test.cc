@@ -61,10 +61,7 @@ TEST_P(ListeningOnPulseAudio, StartsOnALSAAreHeardToo) {
 
 // The position line shows what is heard: a piece whose notes start every
 // half second, each onset on the monitor against the line at that moment.
-// On PulseAudio only: PipeWire's PulseAudio service (0.3.65) reports no
-// sink latency in a stream's timing, so the line runs ahead there by up
-// to one cycle of its graph.
-TEST_P(ListeningOnPulseAudio, ThePositionShownIsWhatIsHeard) {
+TEST_P(Listening, ThePositionShownIsWhatIsHeard) {
   constexpr int kNotes = 8;
   PlayerRun run;
   ASSERT_TRUE(
