@@ -382,13 +382,15 @@ class PulseOutput final : public Output {
     if (cycles && read > self->told_read_ &&
         (self->told_playing_ || self->told_read_ == 0))
       self->cycle_ = std::min(self->cycle_, read - self->told_read_);
-    const std::int64_t sink_us =
-        t->sink_usec != 0 || !cycles || self->cycle_ == kNoCycle
-            ? static_cast<std::int64_t>(t->sink_usec)
-            : static_cast<std::int64_t>(self->cycle_ * 1000 / kFramesPerMs);
-    const Progress told = HeardFromServer(
-        read, static_cast<std::int64_t>(t->transport_usec) - sink_us, playing,
-        now);
+    const std::uint64_t sink_us =
+        cycles && t->sink_usec == 0 && self->cycle_ != kNoCycle
+            ? self->cycle_ * 1000 / kFramesPerMs
+            : t->sink_usec;
+    const Progress told =
+        HeardFromServer(read,
+                        static_cast<std::int64_t>(t->transport_usec) -
+                            static_cast<std::int64_t>(sink_us),
+                        playing, now);
     if (!cycles || !self->told_playing_)
       self->heard_ = told;
     else if (read != self->told_read_)
